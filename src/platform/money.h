@@ -1,0 +1,51 @@
+#pragma once
+// Money and quantities: a signed 64-bit count of ten-thousandths, so sums and comparisons
+// are exact. No floating point on the money path.
+
+#include <compare>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zv {
+
+class Money {
+ public:
+  static constexpr int64_t kScale = 10000;
+
+  constexpr Money() = default;
+  static constexpr Money FromRaw(int64_t ten_thousandths) { return Money(ten_thousandths); }
+  static constexpr Money FromInt(int64_t units) { return Money(units * kScale); }
+  // A scaled integer as a database returns it: value * 10^scale (scale <= 0 for decimals).
+  // Extra decimals beyond four are rounded half away from zero.
+  static Money FromScaled(int64_t value, int scale);
+  // Plain decimal text ("12.5", "-3", " 0.125 "); throws EConversionError on anything else.
+  // More than four decimals are rounded half away from zero.
+  static Money Parse(std::string_view text);
+  // A double, rounded half away from zero to four decimals (for DOUBLE PRECISION columns).
+  static Money FromDouble(double value);
+
+  constexpr int64_t raw() const { return v_; }
+  double ToDouble() const { return static_cast<double>(v_) / kScale; }
+  // Whole units, truncated toward zero.
+  constexpr int64_t Truncated() const { return v_ / kScale; }
+
+  // Shortest plain decimal: 2.5, 3, 0.125, -1.5 (what the movement documents carry).
+  std::string ToJson() const;
+  // Two decimals, rounded half away from zero: "1234.57" (what the daily closing carries).
+  std::string ToFixed2() const;
+
+  constexpr Money operator+(Money o) const { return Money(v_ + o.v_); }
+  constexpr Money operator-(Money o) const { return Money(v_ - o.v_); }
+  constexpr Money operator-() const { return Money(-v_); }
+  constexpr Money& operator+=(Money o) { v_ += o.v_; return *this; }
+  constexpr Money& operator-=(Money o) { v_ -= o.v_; return *this; }
+  constexpr auto operator<=>(const Money&) const = default;
+  constexpr bool IsZero() const { return v_ == 0; }
+
+ private:
+  constexpr explicit Money(int64_t v) : v_(v) {}
+  int64_t v_ = 0;
+};
+
+}  // namespace zv

@@ -1,0 +1,31 @@
+#pragma once
+#include "platform/datetime.h"
+
+namespace zv {
+
+// The local wall clock, as a seam: tests set the time.
+class IClock {
+ public:
+  virtual ~IClock() = default;
+  virtual DateTime Now() const = 0;
+  DateTime Today() const { return Now().Date(); }
+};
+
+class SystemClock : public IClock {
+ public:
+  DateTime Now() const override;
+};
+
+// A clock that stands still until the test moves it.
+class ManualClock : public IClock {
+ public:
+  explicit ManualClock(DateTime t = DateTime::FromParts(2026, 12, 9, 14, 5, 7)) : t_(t) {}
+  DateTime Now() const override { return t_; }
+  void Set(DateTime t) { t_ = t; }
+  void Advance(int64_t seconds) { t_ = t_.AddSeconds(seconds); }
+
+ private:
+  DateTime t_;
+};
+
+}  // namespace zv

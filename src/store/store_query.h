@@ -1,0 +1,174 @@
+#pragma once
+// The store database as the jobs see it: one connection and query objects that run SQL with
+// :name parameters. Text is UTF-8 here and Windows-1252 in the database.
+//
+// Connection rules: TCP/IP to the server, dialect 3, no connection character set, read
+// committed, every statement committed on its own, an empty text written as NULL, trailing
+// blanks trimmed on read, an over-long text cut to its column on write, and a connection
+// found lost re-attached on the next use.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/datetime.h"
+#include "platform/money.h"
+
+namespace zv {
+
+class FbClientLibrary;  // the loaded Firebird client library (store/fb_client.h)
+
+// StoreDriverLink: loads the Firebird client library under its standard name
+// (libfbclient.so.2, fbclient.dll). A missing library raises EDatabaseError on Load.
+class TFbDriverLink {
+ public:
+  TFbDriverLink();
+  ~TFbDriverLink();
+  // Loads the library on first use; throws EDatabaseError when it cannot.
+  FbClientLibrary& Library();
+  // The file name tried when loading (tests may point it elsewhere).
+  std::string VendorLib;
+
+ private:
+  std::unique_ptr<FbClientLibrary> lib_;
+};
+
+// StoreConnection. Params holds the "key=value" entries that TFBConn::ConfigureConnection
+// writes; Open reads Server, Port, Database, User_Name, Password and SQLDialect from them.
+class TStoreConnection {
+ public:
+  TStoreConnection();
+  ~TStoreConnection();
+  TStoreConnection(const TStoreConnection&) = delete;
+  TStoreConnection& operator=(const TStoreConnection&) = delete;
+
+  std::vector<std::string> Params;
+  // Value of the first "key=value" entry with this key (case-insensitive); "" when absent.
+  std::string ParamValue(std::string_view key) const;
+  void SetParamValue(std::string_view key, std::string_view value);
+
+  struct Options {
+    bool read_committed = true;
+    bool auto_commit = true;
+    bool record_count_total = true;
+    bool auto_reconnect = true;
+    bool empty_strings_to_null = true;
+    bool trim_strings = true;
+    bool trim_to_length = true;
+    bool login_prompt = false;
+    bool silent_mode = true;
+  } options;
+
+  // The driver link that loads the client library; set by IniConn.
+  TFbDriverLink* DriverLink = nullptr;
+
+  // Attaches; throws EDatabaseError with the server's message when it cannot.
+  void Open();
+  // Detaches (closes every query on it first). Never throws.
+  void Close();
+  bool Connected() const;
+
+  struct Impl;
+  Impl& impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// A value as a column or parameter carries it.
+class TStoreField {
+ public:
+  using Value = std::variant<std::monostate, int64_t, std::string, Money, DateTime, double>;
+  TStoreField() = default;
+  TStoreField(std::string name, Value v, bool date_only = false)
+      : name_(std::move(name)), value_(std::move(v)), date_only_(date_only) {}
+
+  const std::string& Name() const { return name_; }
+  bool IsNull() const { return std::holds_alternative<std::monostate>(value_); }
+  // Conversions as a database access layer makes them: NULL reads as 0, "" or the zero
+  // date-time; a text that is not a number raises EConversionError.
+  int64_t AsInteger() const;
+  std::string AsString() const;
+  Money AsMoney() const;
+  DateTime AsDateTime() const;
+  double AsFloat() const;
+  const Value& value() const { return value_; }
+
+ private:
+  std::string name_;
+  Value value_;
+  bool date_only_ = false;  // a DATE column: AsString gives the date alone
+};
+
+// One named parameter. Assigning a value records it; the query converts it to the type the
+// server describes for the marker when it runs.
+class TStoreParam {
+ public:
+  explicit TStoreParam(std::string name) : name_(std::move(name)) {}
+  const std::string& Name() const { return name_; }
+  void AsInteger(int64_t v) { value_ = v; }
+  void AsString(std::string v) { value_ = std::move(v); }
+  void AsMoney(Money v) { value_ = v; }
+  void AsFloat(double v) { value_ = v; }
+  void AsDateTime(DateTime v) { value_ = v; }
+  // A date: the time part is dropped.
+  void AsDate(DateTime v) { value_ = v.Date(); }
+  void Clear() { value_ = std::monostate{}; }
+  const TStoreField::Value& value() const { return value_; }
+
+ private:
+  std::string name_;
+  TStoreField::Value value_;
+};
+
+// StoreQuery1/2/3. Use: ClearSQL, AddSQL, ParamByName(...).AsX(...), Prepare, Open or
+// ExecSQL; then FieldByName on the current row, Next until Eof; Close.
+class TStoreQuery {
+ public:
+  explicit TStoreQuery(TStoreConnection* connection = nullptr);
+  ~TStoreQuery();
+  TStoreQuery(const TStoreQuery&) = delete;
+  TStoreQuery& operator=(const TStoreQuery&) = delete;
+
+  void SetConnection(TStoreConnection* connection);
+  TStoreConnection* Connection() const { return connection_; }
+
+  // SQL.Clear: closes the query, forgets the statement and its parameters.
+  void ClearSQL();
+  // SQL.Add: appends a line to the statement text; parameters are found from :name markers.
+  void AddSQL(std::string_view text);
+  const std::string& SQLText() const { return sql_; }
+
+  // Throws EDatabaseError when the statement has no such parameter.
+  TStoreParam& ParamByName(std::string_view name);
+
+  void Prepare();
+  // Runs a statement that returns rows and moves to the first row.
+  void Open();
+  // Runs a statement without a result set (committed at once).
+  void ExecSQL();
+  void Close();
+
+  bool Active() const;
+  bool Eof() const;
+  bool IsEmpty() const;
+  void Next();
+  // Number of rows of the whole result of the open query.
+  int64_t RecordCount();
+  // Column of the current row by name, letter case ignored; throws EDatabaseError when
+  // there is no such column. At Eof every column reads as NULL.
+  const TStoreField& FieldByName(std::string_view name) const;
+
+  struct Impl;
+
+ private:
+  friend class TStoreConnection;
+  TStoreConnection* connection_ = nullptr;
+  std::string sql_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zv
