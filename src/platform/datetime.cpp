@@ -61,8 +61,8 @@ DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute,
                   day, hour, minute, second);
     throw EConversionError(buf);
   }
-  int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-                 kEpochShift;
+  int64_t days =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochShift;
   int64_t tod = ((hour * 60LL + minute) * 60LL + second) * kMicrosPerSecond + microsecond;
   return DateTime(days * kMicrosPerDay + tod);
 }
@@ -71,7 +71,9 @@ DateTime DateTime::FromParts(const DateParts& p) {
   return FromParts(p.year, p.month, p.day, p.hour, p.minute, p.second, p.microsecond);
 }
 
-int64_t DateTime::Days() const { return FloorDiv(us_, kMicrosPerDay); }
+int64_t DateTime::Days() const {
+  return FloorDiv(us_, kMicrosPerDay);
+}
 
 DateParts DateTime::Parts() const {
   DateParts p;

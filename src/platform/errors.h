@@ -18,10 +18,10 @@ class Exception : public std::runtime_error {
   std::string kind_;
 };
 
-#define ZV_DECLARE_ERROR(Name)                                                   \
-  class Name : public Exception {                                               \
-   public:                                                                      \
-    explicit Name(const std::string& message) : Exception(#Name, message) {}    \
+#define ZV_DECLARE_ERROR(Name)                                               \
+  class Name : public Exception {                                            \
+   public:                                                                   \
+    explicit Name(const std::string& message) : Exception(#Name, message) {} \
   };
 
 // Platform requests that got no usable answer.

@@ -38,8 +38,14 @@ class Money {
   constexpr Money operator+(Money o) const { return Money(v_ + o.v_); }
   constexpr Money operator-(Money o) const { return Money(v_ - o.v_); }
   constexpr Money operator-() const { return Money(-v_); }
-  constexpr Money& operator+=(Money o) { v_ += o.v_; return *this; }
-  constexpr Money& operator-=(Money o) { v_ -= o.v_; return *this; }
+  constexpr Money& operator+=(Money o) {
+    v_ += o.v_;
+    return *this;
+  }
+  constexpr Money& operator-=(Money o) {
+    v_ -= o.v_;
+    return *this;
+  }
   constexpr auto operator<=>(const Money&) const = default;
   constexpr bool IsZero() const { return v_ == 0; }
 

@@ -38,8 +38,8 @@ void ActivityLog::Write(const std::string& msg) const {
   int write_err = written == line.size() ? 0 : (errno ? errno : EIO);
   if (std::fclose(f) != 0 && write_err == 0) write_err = errno ? errno : EIO;
   if (write_err != 0) {
-    throw EInOutError("I/O error " + std::to_string(write_err) + ": " +
-                      std::strerror(write_err) + " (" + path_ + ")");
+    throw EInOutError("I/O error " + std::to_string(write_err) + ": " + std::strerror(write_err) +
+                      " (" + path_ + ")");
   }
 }
 

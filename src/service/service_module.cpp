@@ -13,8 +13,7 @@ constexpr uint32_t kFirstInterval = 180000;
 TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
     : ZentroviaTimer(*env.timer),
       env_(std::move(env)),
-      log_(env_.exe_dir + "Zentrovia.log", *env_.clock, env_.date_separator,
-           env_.time_separator) {
+      log_(env_.exe_dir + "Zentrovia.log", *env_.clock, env_.date_separator, env_.time_separator) {
   ZentroviaTimer.Disable();
   ZentroviaTimer.SetOnTimer([this] { ZentroviaTimerTimer(); });
   ServiceCreate();
@@ -30,7 +29,9 @@ TSrvZentrovia::~TSrvZentrovia() {
   }
 }
 
-void TSrvZentrovia::DoSaveLog(const std::string& Msg) { log_.Write(Msg); }
+void TSrvZentrovia::DoSaveLog(const std::string& Msg) {
+  log_.Write(Msg);
+}
 
 void TSrvZentrovia::ServiceCreate() {
   if (!FBConn) FBConn = std::make_unique<TFBConn>();
@@ -38,7 +39,9 @@ void TSrvZentrovia::ServiceCreate() {
   DoSaveLog("Servi\xC3\xA7o criado");
 }
 
-void TSrvZentrovia::ServiceDestroy() { DoSaveLog("Servi\xC3\xA7o encerrado"); }
+void TSrvZentrovia::ServiceDestroy() {
+  DoSaveLog("Servi\xC3\xA7o encerrado");
+}
 
 void TSrvZentrovia::ServiceBeforeInstall() {
   DoSaveLog("Iniciando instala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o");
@@ -76,11 +79,19 @@ void TSrvZentrovia::ServiceExecute() {
   }
 }
 
-void TSrvZentrovia::ServiceExecuteEnd() { ZentroviaTimer.Disable(); }
+void TSrvZentrovia::ServiceExecuteEnd() {
+  ZentroviaTimer.Disable();
+}
 
-void TSrvZentrovia::ServicePause() { DoSaveLog("Servi\xC3\xA7o pausado"); }
-void TSrvZentrovia::ServiceContinue() { DoSaveLog("Servi\xC3\xA7o despausado"); }
-void TSrvZentrovia::ServiceShutdown() { DoSaveLog("Servi\xC3\xA7o finalizado"); }
+void TSrvZentrovia::ServicePause() {
+  DoSaveLog("Servi\xC3\xA7o pausado");
+}
+void TSrvZentrovia::ServiceContinue() {
+  DoSaveLog("Servi\xC3\xA7o despausado");
+}
+void TSrvZentrovia::ServiceShutdown() {
+  DoSaveLog("Servi\xC3\xA7o finalizado");
+}
 
 void TSrvZentrovia::ReleaseStoreObjects() {
   if (StoreConnection) {

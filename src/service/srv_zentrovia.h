@@ -53,6 +53,8 @@ enum class CycleOutcome {
   JobFailed,    // an error ended the cycle (logged, pause set)
 };
 
+struct MovementDocument;  // movements/movement_document.h
+
 class TSrvZentrovia {
  public:
   // Process start: creates the module (ServiceCreate).
@@ -97,11 +99,16 @@ class TSrvZentrovia {
   static std::string DateTimeToISO8601(DateTime ADateTime);
 
   // ---- Jobs ----
-  void VerificaReenvio();            // closings/
-  void AtualizaPromo();              // promotions/
-  void FechamentoCaixaZentrovia();   // closings/
-  void EnviarVendasZentrovia();      // movements/
-  void EnviarVendasCanceladas();     // movements/
+  void VerificaReenvio();           // closings/
+  void AtualizaPromo();             // promotions/
+  void FechamentoCaixaZentrovia();  // closings/
+  void EnviarVendasZentrovia();     // movements/
+  void EnviarVendasCanceladas();    // movements/
+  // movements/: the movement document of one sale. The preparing statements run unguarded;
+  // the build that follows is guarded by the calling job, which posts whatever batch text
+  // it got (empty when the build failed).
+  void PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc);
+  void MontaDocumentoVenda(MovementDocument& Doc);
 
   // ---- State, owned here ----
   IZentroviaTimer& ZentroviaTimer;

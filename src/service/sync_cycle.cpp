@@ -23,17 +23,23 @@ bool IsNameResolutionFailure(const std::string& text) {
   for (char& c : lowered) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return lowered.find("n\xC3\xA3o p\xC3\xB4" "de ser resolvido") != std::string::npos;
+  return lowered.find(
+             "n\xC3\xA3o p\xC3\xB4"
+             "de ser resolvido") != std::string::npos;
 }
 
 }  // namespace
 
 const char* JobName(ZentroviaJob job) {
   switch (job) {
-    case ZentroviaJob::VerificaReenvio: return "VerificaReenvio";
-    case ZentroviaJob::AtualizaPromo: return "AtualizaPromo";
-    case ZentroviaJob::FechamentoCaixa: return "FechamentoCaixaZentrovia";
-    case ZentroviaJob::EnviarVendas: return "EnviarVendasZentrovia";
+    case ZentroviaJob::VerificaReenvio:
+      return "VerificaReenvio";
+    case ZentroviaJob::AtualizaPromo:
+      return "AtualizaPromo";
+    case ZentroviaJob::FechamentoCaixa:
+      return "FechamentoCaixaZentrovia";
+    case ZentroviaJob::EnviarVendas:
+      return "EnviarVendasZentrovia";
   }
   return "?";
 }
@@ -82,10 +88,18 @@ CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
       return CycleOutcome::Connected;
     }
     switch (NextJob(now, today)) {
-      case ZentroviaJob::VerificaReenvio: VerificaReenvio(); break;
-      case ZentroviaJob::AtualizaPromo: AtualizaPromo(); break;
-      case ZentroviaJob::FechamentoCaixa: FechamentoCaixaZentrovia(); break;
-      case ZentroviaJob::EnviarVendas: EnviarVendasZentrovia(); break;
+      case ZentroviaJob::VerificaReenvio:
+        VerificaReenvio();
+        break;
+      case ZentroviaJob::AtualizaPromo:
+        AtualizaPromo();
+        break;
+      case ZentroviaJob::FechamentoCaixa:
+        FechamentoCaixaZentrovia();
+        break;
+      case ZentroviaJob::EnviarVendas:
+        EnviarVendasZentrovia();
+        break;
     }
     FCooldownUntil = DateTime();
     ZentroviaTimer.Rearm(kIntervalAfterJob);
@@ -109,6 +123,9 @@ CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
   } catch (const std::exception& e) {
     // Not one of the service's own errors: reported outside the log, the cycle goes on.
     std::cerr << "SrvZentrovia: " << e.what() << std::endl;
+    return CycleOutcome::JobFailed;
+  } catch (...) {
+    std::cerr << "SrvZentrovia: unknown error in the sync cycle" << std::endl;
     return CycleOutcome::JobFailed;
   }
 }

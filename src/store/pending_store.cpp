@@ -24,6 +24,13 @@ void TStoreConnection::Close() {}
 bool TStoreConnection::Connected() const { return false; }
 TStoreQuery::TStoreQuery(TStoreConnection* c) : connection_(c) {}
 TStoreQuery::~TStoreQuery() = default;
+void TStoreQuery::ClearSQL() { sql_.clear(); }
+void TStoreQuery::AddSQL(std::string_view text) { sql_ += text; }
+TStoreParam& TStoreQuery::ParamByName(std::string_view) { Missing(); }
+void TStoreQuery::Prepare() { Missing(); }
+void TStoreQuery::Open() { Missing(); }
+const TStoreField& TStoreQuery::FieldByName(std::string_view) const { Missing(); }
+int64_t TStoreField::AsInteger() const { Missing(); }
 
 void TSrvZentrovia::IniConn() { Missing(); }
 void TSrvZentrovia::GetCredenciaisZentrovia() {}

@@ -20,6 +20,8 @@ class MissingTester : public IUrlTester {
 std::unique_ptr<IHttpTransport> MakeSystemHttpTransport() {
   return std::make_unique<MissingTransport>();
 }
-std::unique_ptr<IUrlTester> MakeSystemUrlTester() { return std::make_unique<MissingTester>(); }
+std::unique_ptr<IUrlTester> MakeSystemUrlTester() {
+  return std::make_unique<MissingTester>();
+}
 
 }  // namespace zv

@@ -40,17 +40,21 @@ std::string ReadIniString(const std::string& path, const std::string& section,
 }
 
 // Linux has no regional separators for the log; the Brazilian defaults stand for them.
-char SystemDateSeparator() { return '/'; }
-char SystemTimeSeparator() { return ':'; }
+char SystemDateSeparator() {
+  return '/';
+}
+char SystemTimeSeparator() {
+  return ':';
+}
 
 void OpenDatabasePortInFirewall() {
   // Best effort, and only where a firewall front end is installed.
   if (std::system("command -v ufw >/dev/null 2>&1") == 0) {
     [[maybe_unused]] int rc = std::system("ufw allow 3050/tcp >/dev/null 2>&1");
   } else if (std::system("command -v firewall-cmd >/dev/null 2>&1") == 0) {
-    [[maybe_unused]] int rc =
-        std::system("firewall-cmd --add-port=3050/tcp --permanent >/dev/null 2>&1 && "
-                    "firewall-cmd --reload >/dev/null 2>&1");
+    [[maybe_unused]] int rc = std::system(
+        "firewall-cmd --add-port=3050/tcp --permanent >/dev/null 2>&1 && "
+        "firewall-cmd --reload >/dev/null 2>&1");
   }
 }
 

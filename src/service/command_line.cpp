@@ -1,0 +1,55 @@
+#include "service/command_line.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace zv {
+
+namespace {
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/')) {
+      cl.error = "unknown argument: " + arg;
+      continue;
+    }
+    const std::string name = Upper(arg.substr(1));
+    if (name == "INSTALL") {
+      cl.install = true;
+    } else if (name == "UNINSTALL") {
+      cl.uninstall = true;
+    } else if (name == "SILENT") {
+      cl.silent = true;
+    } else if (name == "STATUS") {
+      cl.status = true;
+    } else if (name == "SYNC") {
+      cl.sync = true;
+    } else if (name == "NOPROBE") {
+      cl.no_probe = true;
+    } else if (name == "MAXCYCLES") {
+      char* end = nullptr;
+      long n = i + 1 < args.size() ? std::strtol(args[i + 1].c_str(), &end, 10) : 0;
+      if (i + 1 >= args.size() || *end != '\0' || n <= 0) {
+        cl.error = "-MAXCYCLES needs a whole number above 0";
+      } else {
+        cl.max_cycles = n;
+        ++i;
+      }
+    } else {
+      cl.error = "unknown switch: " + arg;
+    }
+  }
+  int modes = cl.install + cl.uninstall + cl.status + cl.sync;
+  if (cl.error.empty() && modes > 1)
+    cl.error = "choose one of -INSTALL, -UNINSTALL, -STATUS, -SYNC";
+  return cl;
+}
+
+}  // namespace zv

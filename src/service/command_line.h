@@ -1,0 +1,23 @@
+#pragma once
+// The process's switches: "-" or "/" in front, any letter case.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+struct CommandLine {
+  bool install = false;
+  bool uninstall = false;
+  bool silent = false;
+  bool status = false;
+  bool sync = false;
+  bool no_probe = false;
+  long max_cycles = 0;  // 0: no limit
+  std::string error;    // set when a switch is not understood
+};
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+}  // namespace zv
