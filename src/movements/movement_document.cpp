@@ -1,0 +1,203 @@
+// The movement document: the compact JSON writer, JsonVenda, and the build of one sale's
+// document from the store database.
+
+#include "movements/movement_document.h"
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+
+#include "platform/errors.h"
+
+namespace zv {
+
+// ---- Compact JSON ----
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '/':
+        out += "\\/";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (c < 0x20) {
+          // A raw control character would make the whole batch unreadable to the platform.
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 0xF];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  AppendJsonString(out, text);
+  return out;
+}
+
+void TJsonDocObject::AddKey(std::string_view key) {
+  if (!body_.empty()) body_ += ',';
+  AppendJsonString(body_, key);
+  body_ += ':';
+}
+
+void TJsonDocObject::AddString(std::string_view key, std::string_view value) {
+  AddKey(key);
+  AppendJsonString(body_, value);
+}
+
+void TJsonDocObject::AddNumber(std::string_view key, Money value) {
+  AddKey(key);
+  body_ += value.ToJson();
+}
+
+void TJsonDocObject::AddInteger(std::string_view key, int64_t value) {
+  AddKey(key);
+  body_ += std::to_string(value);
+}
+
+void TJsonDocObject::AddBool(std::string_view key, bool value) {
+  AddKey(key);
+  body_ += value ? "true" : "false";
+}
+
+void TJsonDocObject::AddNull(std::string_view key) {
+  AddKey(key);
+  body_ += "null";
+}
+
+void TJsonDocObject::AddRaw(std::string_view key, std::string_view json) {
+  AddKey(key);
+  body_ += json;
+}
+
+void TJsonDocObject::AppendTo(std::string& out) const {
+  out += '{';
+  out += body_;
+  out += '}';
+}
+
+std::string TJsonDocObject::ToJson() const {
+  std::string out;
+  AppendTo(out);
+  return out;
+}
+
+void FreeJsonArrayObjs(TJsonObjectList& Arr) {
+  for (auto& obj : Arr) obj.reset();
+  Arr.clear();
+}
+
+namespace {
+
+std::string JsonArray(const TJsonObjectList& list) {
+  std::string out = "[";
+  bool first = true;
+  for (const auto& obj : list) {
+    if (!obj) continue;
+    if (!first) out += ',';
+    first = false;
+    obj->AppendTo(out);
+  }
+  out += ']';
+  return out;
+}
+
+}  // namespace
+
+std::string TrimText(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string JsonVenda(const std::string& Fecha, const std::string& Numero, Money DescuentoTotal,
+                      Money RecargoTotal, const std::string& CodigoMoneda, Money Cotizacion,
+                      Money Total, bool Cancelacion, const std::string& DocumentoCliente,
+                      int64_t CodigoCanalVenta, const std::string& DescripcionCanalVenta,
+                      const TJsonObjectList& Detalles, const TJsonObjectList& Pagos) {
+  TJsonDocObject doc;
+  doc.AddString("fecha", Fecha);
+  doc.AddString("numero", Numero);
+  doc.AddNumber("descuentoTotal", DescuentoTotal);
+  doc.AddNumber("recargoTotal", RecargoTotal);
+  doc.AddString("codigoMoneda", CodigoMoneda);
+  doc.AddNumber("cotizacion", Cotizacion);
+  doc.AddNumber("total", Total);
+  doc.AddBool("cancelacion", Cancelacion);
+  if (TrimText(DocumentoCliente).empty()) {
+    doc.AddNull("documentoCliente");
+  } else {
+    doc.AddString("documentoCliente", DocumentoCliente);
+  }
+  doc.AddInteger("codigoCanalVenta", CodigoCanalVenta);
+  doc.AddString("descripcionCanalVenta", DescripcionCanalVenta);
+  doc.AddRaw("detalles", JsonArray(Detalles));
+  doc.AddRaw("pagos", JsonArray(Pagos));
+  return doc.ToJson();
+}
+
+// ---- Pieces of the build ----
+
+namespace movement {
+
+std::unique_ptr<TJsonDocObject> NewPayment(int64_t codigo_tipo_pago, Money importe) {
+  auto pago = std::make_unique<TJsonDocObject>();
+  pago->AddInteger("codigoTipoPago", codigo_tipo_pago);
+  pago->AddString("codigoMoneda", kCodigoMoneda);
+  pago->AddNumber("importe", importe);
+  pago->AddNumber("cotizacion", Money::FromInt(1));
+  return pago;
+}
+
+int64_t RandomCardDigits() {
+  static std::mt19937 generator(static_cast<std::mt19937::result_type>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device{}()));
+  return std::uniform_int_distribution<int64_t>(1000, 9999)(generator);
+}
+
+void AddCardFields(TJsonDocObject& pago, const std::string& autorizacao,
+                   const std::string& ultimos_digitos, const std::string& bin) {
+  if (autorizacao.empty()) return;
+  if (!ultimos_digitos.empty()) {
+    pago.AddString("ultimosDigitosTarjeta", ultimos_digitos);
+  } else {
+    pago.AddInteger("ultimosDigitosTarjeta", RandomCardDigits());
+  }
+  pago.AddString("numeroAutorizacion", autorizacao);
+  pago.AddNull("codigoTarjeta");
+  pago.AddString("bin", bin.empty() ? "123456" : bin);
+}
+
+}  // namespace movement
+
+}  // namespace zv

@@ -1,0 +1,126 @@
+#pragma once
+// The movement document: one sale of the store as the platform's movements endpoint takes
+// it. The document is written by hand as compact JSON, because the platform's parser was
+// built against a writer that escapes "/" and the amounts must go out as exact decimals.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/datetime.h"
+#include "platform/money.h"
+
+namespace zv {
+
+class TStoreQuery;
+
+// Writes a JSON string literal, quotes included: quotation mark, backslash and slash with a
+// backslash; the five short control escapes; any other control character as \u00XX so the
+// body stays valid JSON; everything else, letters outside ASCII included, unchanged.
+void AppendJsonString(std::string& out, std::string_view text);
+std::string JsonString(std::string_view text);
+
+// A JSON object whose members keep the order in which they were added. Each value is kept
+// as its compact JSON text.
+class TJsonDocObject {
+ public:
+  void AddString(std::string_view key, std::string_view value);
+  void AddNumber(std::string_view key, Money value);
+  void AddInteger(std::string_view key, int64_t value);
+  void AddBool(std::string_view key, bool value);
+  void AddNull(std::string_view key);
+  // value must already be compact JSON.
+  void AddRaw(std::string_view key, std::string_view json);
+  void AppendTo(std::string& out) const;
+  std::string ToJson() const;
+
+ private:
+  void AddKey(std::string_view key);
+  std::string body_;  // members without the braces
+};
+
+// The detail or payment objects of one document; the list owns them.
+using TJsonObjectList = std::vector<std::unique_ptr<TJsonDocObject>>;
+
+// Releases every object in index order and empties the list; a second call does nothing.
+void FreeJsonArrayObjs(TJsonObjectList& Arr);
+
+// The header of a movement document, members in the platform's order. A DocumentoCliente
+// that is blank after trimming is written as null. The objects of both lists stay with the
+// caller.
+std::string JsonVenda(const std::string& Fecha, const std::string& Numero, Money DescuentoTotal,
+                      Money RecargoTotal, const std::string& CodigoMoneda, Money Cotizacion,
+                      Money Total, bool Cancelacion, const std::string& DocumentoCliente,
+                      int64_t CodigoCanalVenta, const std::string& DescripcionCanalVenta,
+                      const TJsonObjectList& Detalles, const TJsonObjectList& Pagos);
+
+// Trims leading and trailing blanks and control characters (everything up to ' ').
+std::string TrimText(std::string_view text);
+
+// The working state of one document build. The sales upload, the movement resend and the
+// cancellation upload fill it in two halves: the preparing statements, then the build that
+// the calling job guards.
+struct MovementDocument {
+  int64_t venda = 0;
+  std::string numero;    // document number, trimmed
+  std::string cliente;   // customer tax id, trimmed ("" when none)
+  DateTime datahora;     // the sale's timestamp (zero when the sale has no line)
+  Money lines_total;     // sum of the details' importe
+  Money discount_total;  // sum of the details' descuento (+ additional discount, step 11)
+  Money surcharge;       // surcharge or delivery fee
+  Money additional_discount;
+  bool partial = false;  // some lines cancelled, some not
+  Money partial_total;   // amount of the cancelled lines of a partly cancelled sale
+  int64_t canal = 1;
+  std::string canal_descricao;
+  Money total;
+  bool cancelacion = false;
+  TJsonObjectList detalles;
+  TJsonObjectList pagos;
+  // "[" + document + "]" once the build has finished; empty before and after a failed build.
+  std::string batch;
+
+  ~MovementDocument() { Free(); }
+  void Free() {
+    FreeJsonArrayObjs(detalles);
+    FreeJsonArrayObjs(pagos);
+  }
+};
+
+// Pieces of the build shared by the jobs that post movement documents.
+namespace movement {
+
+inline constexpr const char* kCodigoMoneda = "986";
+inline constexpr const char* kVendaAVista = "Venda a Vista";
+inline constexpr const char* kDebito =
+    "D\xC3\x89"
+    "BITO";
+
+// One detail object per remaining row of `lines` (which is left at Eof), by the line
+// rules; adds to the lines and discount totals. Returns the `cancelamento` text of the last
+// row read ("" when there was none).
+std::string AddDetailLines(TStoreQuery& lines, MovementDocument& doc);
+
+// A payment object with the four members every payment has.
+std::unique_ptr<TJsonDocObject> NewPayment(int64_t codigo_tipo_pago, Money importe);
+
+// Adds the card fields of a card entry when the authorization is not empty.
+void AddCardFields(TJsonDocObject& pago, const std::string& autorizacao,
+                   const std::string& ultimos_digitos, const std::string& bin);
+
+// A substitute for missing last card digits: a pseudo-random integer from 1000 to 9999.
+int64_t RandomCardDigits();
+
+// The itemised payments that sales and cancellations share: cheque, exchange voucher,
+// card(s), digital wallet and e-commerce, each at most `cap`. `row` rests on the payment
+// row; the card rows are read on `q2`.
+void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& doc, Money cap);
+
+// The totals, the channel prefix, the header and the batch text.
+void FinishDocument(MovementDocument& doc);
+
+}  // namespace movement
+
+}  // namespace zv
