@@ -4,6 +4,7 @@
 // folder of its subsystem.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,10 @@
 
 namespace zv {
 
+// The jobs the sync cycle chooses from, in the order of its tests.
+enum class ZentroviaJob { VerificaReenvio, AtualizaPromo, FechamentoCaixa, EnviarVendas };
+const char* JobName(ZentroviaJob job);
+
 // The outside world of the service, one seam each. Production fills them with the system's
 // pieces (os/system.h); tests with their own.
 struct ServiceEnvironment {
@@ -37,11 +42,11 @@ struct ServiceEnvironment {
   char time_separator = ':';
   // The foreground run on a machine without internet skips the connectivity probe.
   bool skip_probe = false;
+  // Stand-ins for the connect step and the jobs, for tests of the cycle alone; empty means
+  // the module's own IniConn and jobs.
+  std::function<void()> connect_step;
+  std::function<void(ZentroviaJob)> job_step;
 };
-
-// The jobs the sync cycle chooses from, in the order of its tests.
-enum class ZentroviaJob { VerificaReenvio, AtualizaPromo, FechamentoCaixa, EnviarVendas };
-const char* JobName(ZentroviaJob job);
 
 // How a cycle ended (for the foreground run and the tests; the service ignores it).
 enum class CycleOutcome {
@@ -87,6 +92,7 @@ class TSrvZentrovia {
   CycleOutcome ZentroviaTimerTimer();
   // The job the next cycle would run with the settings in memory.
   ZentroviaJob NextJob(DateTime now, DateTime today) const;
+  void RunJob(ZentroviaJob job);
   bool isInternetOk();
   bool TestUrl(const ProbeHost& Host, bool UseHttps);
 

@@ -83,23 +83,19 @@ CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
     }
     if (!DbConnected) {
       DoSaveLog("DB: desconectado -> IniConn");
-      IniConn();
+      if (env_.connect_step) {
+        env_.connect_step();
+      } else {
+        IniConn();
+      }
       ZentroviaTimer.Rearm(kIntervalOtherwise);
       return CycleOutcome::Connected;
     }
-    switch (NextJob(now, today)) {
-      case ZentroviaJob::VerificaReenvio:
-        VerificaReenvio();
-        break;
-      case ZentroviaJob::AtualizaPromo:
-        AtualizaPromo();
-        break;
-      case ZentroviaJob::FechamentoCaixa:
-        FechamentoCaixaZentrovia();
-        break;
-      case ZentroviaJob::EnviarVendas:
-        EnviarVendasZentrovia();
-        break;
+    const ZentroviaJob job = NextJob(now, today);
+    if (env_.job_step) {
+      env_.job_step(job);
+    } else {
+      RunJob(job);
     }
     FCooldownUntil = DateTime();
     ZentroviaTimer.Rearm(kIntervalAfterJob);
@@ -127,6 +123,23 @@ CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
   } catch (...) {
     std::cerr << "SrvZentrovia: unknown error in the sync cycle" << std::endl;
     return CycleOutcome::JobFailed;
+  }
+}
+
+void TSrvZentrovia::RunJob(ZentroviaJob job) {
+  switch (job) {
+    case ZentroviaJob::VerificaReenvio:
+      VerificaReenvio();
+      break;
+    case ZentroviaJob::AtualizaPromo:
+      AtualizaPromo();
+      break;
+    case ZentroviaJob::FechamentoCaixa:
+      FechamentoCaixaZentrovia();
+      break;
+    case ZentroviaJob::EnviarVendas:
+      EnviarVendasZentrovia();
+      break;
   }
 }
 

@@ -1,0 +1,149 @@
+// The service binary as a process: the lifecycle lines of a foreground run stopped by a
+// signal, and the systemd unit written and removed by -INSTALL and -UNINSTALL.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/encoding.h"
+#include "support/temp_dir.h"
+
+namespace zv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The log's messages without their timestamps.
+std::vector<std::string> LogMessages(const fs::path& log) {
+  std::string text = AnsiToUtf8(test::ReadFile(log));
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) break;
+    EXPECT_GE(end - pos, 22u);
+    out.push_back(text.substr(pos + 22, end - pos - 22));
+    pos = end + 2;
+  }
+  return out;
+}
+
+// A copy of the service binary in its own directory, as an installation would have it.
+class Installation {
+ public:
+  Installation() { fs::copy_file(ZV_SERVICE_BINARY, exe()); }
+  fs::path exe() const { return dir_.path() / "SrvZentrovia"; }
+  fs::path log() const { return dir_.path() / "Zentrovia.log"; }
+  const test::TempDir& dir() const { return dir_; }
+
+  pid_t Start(const std::vector<std::string>& args = {}, const std::vector<std::string>& env = {}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv;
+      std::string path = exe().string();
+      argv.push_back(path.data());
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      // The test's stdout stays clean.
+      if (!freopen("/dev/null", "w", stdout)) _exit(126);
+      execv(path.c_str(), argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  int Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    int status = 0;
+    waitpid(Start(args, env), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  test::TempDir dir_;
+};
+
+void WaitForLines(const fs::path& log, size_t n) {
+  for (int i = 0; i < 100 && (!fs::exists(log) || LogMessages(log).size() < n); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+TEST(ServiceProcess, AForegroundRunStoppedBySigtermLogsItsLifecycleInOrder) {
+  Installation inst;
+  pid_t pid = inst.Start();
+  WaitForLines(inst.log(), 3);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(LogMessages(inst.log()),
+            (std::vector<std::string>{"Serviço criado",
+                                      "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
+                                      "Serviço executado", "Serviço parado", "Serviço encerrado"}));
+}
+
+TEST(ServiceProcess, PauseAndContinueComeFromSigtstpAndSigcont) {
+  Installation inst;
+  pid_t pid = inst.Start();
+  WaitForLines(inst.log(), 3);
+  kill(pid, SIGTSTP);
+  WaitForLines(inst.log(), 4);
+  kill(pid, SIGCONT);
+  WaitForLines(inst.log(), 5);
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(LogMessages(inst.log()),
+            (std::vector<std::string>{"Serviço criado",
+                                      "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
+                                      "Serviço executado", "Serviço pausado", "Serviço despausado",
+                                      "Serviço parado", "Serviço encerrado"}));
+}
+
+TEST(ServiceProcess, ASecondProcessOnTheSameInstallationIsRefused) {
+  Installation inst;
+  pid_t pid = inst.Start();
+  WaitForLines(inst.log(), 3);
+  EXPECT_EQ(inst.Run({"-SYNC", "-NOPROBE"}), 3);
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+TEST(ServiceProcess, InstallAndUninstallWriteAndRemoveTheSystemdUnit) {
+  Installation inst;
+  test::TempDir units;
+  const std::string unit_env = "SRVZENTROVIA_UNIT_DIR=" + units.path().string();
+  const fs::path unit = units.path() / "srvzentrovia.service";
+
+  ASSERT_EQ(inst.Run({"-install", "-silent"}, {unit_env}), 0);
+  std::string text = test::ReadFile(unit);
+  EXPECT_NE(text.find("\nExecStart=" + inst.exe().string() + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("WantedBy=multi-user.target"), std::string::npos);
+  EXPECT_EQ(LogMessages(inst.log()),
+            (std::vector<std::string>{"Serviço criado", "Iniciando instalação do serviço",
+                                      "Serviço instalado com sucesso", "Serviço encerrado"}));
+
+  // A second install fails and says so; the unit stays as it was.
+  EXPECT_NE(inst.Run({"/INSTALL", "/SILENT"}, {unit_env}), 0);
+  EXPECT_EQ(test::ReadFile(unit), text);
+
+  fs::remove(inst.log());
+  ASSERT_EQ(inst.Run({"/UNINSTALL", "/SILENT"}, {unit_env}), 0);
+  EXPECT_FALSE(fs::exists(unit));
+  EXPECT_EQ(LogMessages(inst.log()),
+            (std::vector<std::string>{"Serviço criado", "Iniciando desinstalação do serviço",
+                                      "Serviço desinstalado com sucesso", "Serviço encerrado"}));
+}
+
+}  // namespace
+}  // namespace zv
