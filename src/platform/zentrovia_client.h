@@ -41,6 +41,8 @@ class TZentrovia {
 
  private:
   TZentrovRetornos Execute(const std::string& method, const std::string& path, bool post);
+  std::string TillPath(const std::string& tail) const;
+  std::string StorePath(const std::string& prefix, const std::string& tail) const;
 
   IHttpTransport& transport_;
   const IntegrationSettings& settings_;

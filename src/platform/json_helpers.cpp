@@ -1,0 +1,493 @@
+#include "platform/json_helpers.h"
+
+#include <cstdint>
+
+#include "platform/errors.h"
+
+namespace zv {
+
+JsonValue JsonValue::Null() {
+  return JsonValue();
+}
+
+JsonValue JsonValue::Boolean(bool b) {
+  JsonValue v;
+  v.kind_ = Kind::Boolean;
+  v.bool_ = b;
+  return v;
+}
+
+JsonValue JsonValue::Number(std::string lexeme) {
+  JsonValue v;
+  v.kind_ = Kind::Number;
+  v.text_ = std::move(lexeme);
+  return v;
+}
+
+JsonValue JsonValue::String(std::string text) {
+  JsonValue v;
+  v.kind_ = Kind::String;
+  v.text_ = std::move(text);
+  return v;
+}
+
+JsonValue JsonValue::Array() {
+  JsonValue v;
+  v.kind_ = Kind::Array;
+  return v;
+}
+
+JsonValue JsonValue::Object() {
+  JsonValue v;
+  v.kind_ = Kind::Object;
+  return v;
+}
+
+size_t JsonValue::Count() const {
+  return kind_ == Kind::Array ? items_.size() : kind_ == Kind::Object ? members_.size() : 0;
+}
+
+JsonValue& JsonValue::Append(JsonValue v) {
+  items_.push_back(std::move(v));
+  return items_.back();
+}
+
+JsonValue& JsonValue::Add(std::string name, JsonValue v) {
+  members_.push_back(JsonMember{std::move(name), std::move(v)});
+  return members_.back().value;
+}
+
+const JsonValue* JsonValue::Find(std::string_view name) const {
+  if (kind_ != Kind::Object) return nullptr;
+  for (const JsonMember& m : members_) {
+    if (m.name == name) return &m.value;
+  }
+  return nullptr;
+}
+
+const char* JsonKindName(JsonValue::Kind kind) {
+  switch (kind) {
+    case JsonValue::Kind::Null:
+      return "null";
+    case JsonValue::Kind::Boolean:
+      return "boolean";
+    case JsonValue::Kind::Number:
+      return "number";
+    case JsonValue::Kind::String:
+      return "string";
+    case JsonValue::Kind::Array:
+      return "array";
+    case JsonValue::Kind::Object:
+      return "object";
+  }
+  return "?";
+}
+
+// ---- Parser ----
+
+namespace {
+
+constexpr int kMaxDepth = 512;
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+class Parser {
+ public:
+  explicit Parser(std::string_view s) : s_(s) {}
+
+  bool ParseDocument(JsonValue& out) {
+    if (s_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+    SkipWs();
+    if (!ParseValue(out, 0)) return false;
+    SkipWs();
+    return pos_ == s_.size();
+  }
+
+ private:
+  bool AtEnd() const { return pos_ >= s_.size(); }
+  char Peek() const { return s_[pos_]; }
+
+  void SkipWs() {
+    while (!AtEnd() && (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r'))
+      ++pos_;
+  }
+
+  bool Literal(std::string_view word) {
+    if (s_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  bool ParseValue(JsonValue& out, int depth) {
+    if (AtEnd()) return false;
+    switch (Peek()) {
+      case '{':
+        return ParseObject(out, depth + 1);
+      case '[':
+        return ParseArray(out, depth + 1);
+      case '"': {
+        std::string text;
+        if (!ParseString(text)) return false;
+        out = JsonValue::String(std::move(text));
+        return true;
+      }
+      case 't':
+        out = JsonValue::Boolean(true);
+        return Literal("true");
+      case 'f':
+        out = JsonValue::Boolean(false);
+        return Literal("false");
+      case 'n':
+        out = JsonValue::Null();
+        return Literal("null");
+      default:
+        return ParseNumber(out);
+    }
+  }
+
+  bool ParseObject(JsonValue& out, int depth) {
+    if (depth > kMaxDepth) return false;
+    ++pos_;  // '{'
+    out = JsonValue::Object();
+    SkipWs();
+    if (!AtEnd() && Peek() == '}') {
+      ++pos_;
+      return true;
+    }
+    for (;;) {
+      SkipWs();
+      if (AtEnd() || Peek() != '"') return false;
+      std::string name;
+      if (!ParseString(name)) return false;
+      SkipWs();
+      if (AtEnd() || Peek() != ':') return false;
+      ++pos_;
+      SkipWs();
+      JsonValue& slot = out.Add(std::move(name), JsonValue());
+      if (!ParseValue(slot, depth)) return false;
+      SkipWs();
+      if (AtEnd()) return false;
+      if (Peek() == ',') {
+        ++pos_;
+        continue;
+      }
+      if (Peek() == '}') {
+        ++pos_;
+        return true;
+      }
+      return false;
+    }
+  }
+
+  bool ParseArray(JsonValue& out, int depth) {
+    if (depth > kMaxDepth) return false;
+    ++pos_;  // '['
+    out = JsonValue::Array();
+    SkipWs();
+    if (!AtEnd() && Peek() == ']') {
+      ++pos_;
+      return true;
+    }
+    for (;;) {
+      SkipWs();
+      JsonValue& slot = out.Append(JsonValue());
+      if (!ParseValue(slot, depth)) return false;
+      SkipWs();
+      if (AtEnd()) return false;
+      if (Peek() == ',') {
+        ++pos_;
+        continue;
+      }
+      if (Peek() == ']') {
+        ++pos_;
+        return true;
+      }
+      return false;
+    }
+  }
+
+  bool ParseHex4(uint32_t& cp) {
+    if (s_.size() - pos_ < 4) return false;
+    cp = 0;
+    for (int i = 0; i < 4; ++i) {
+      char c = s_[pos_++];
+      cp <<= 4;
+      if (c >= '0' && c <= '9')
+        cp |= static_cast<uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        cp |= static_cast<uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        cp |= static_cast<uint32_t>(c - 'A' + 10);
+      else
+        return false;
+    }
+    return true;
+  }
+
+  // Bytes above 0x7F are taken as they come: an answer with a stray byte still parses, and
+  // nothing of it is lost on the way to the log.
+  bool ParseString(std::string& out) {
+    ++pos_;  // opening quote
+    for (;;) {
+      if (AtEnd()) return false;
+      char c = s_[pos_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (AtEnd()) return false;
+      char e = s_[pos_++];
+      switch (e) {
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u': {
+          uint32_t cp;
+          if (!ParseHex4(cp)) return false;
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            uint32_t low = 0;
+            size_t save = pos_;
+            if (s_.substr(pos_, 2) == "\\u") {
+              pos_ += 2;
+              if (!ParseHex4(low)) return false;
+            }
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+              cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            } else {
+              pos_ = save;
+              cp = 0xFFFD;
+            }
+          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+          }
+          AppendUtf8(out, cp);
+          break;
+        }
+        default:
+          return false;
+      }
+    }
+  }
+
+  bool ParseNumber(JsonValue& out) {
+    size_t start = pos_;
+    if (!AtEnd() && Peek() == '-') ++pos_;
+    if (AtEnd() || !IsDigit(Peek())) return false;
+    if (Peek() == '0') {
+      ++pos_;
+    } else {
+      while (!AtEnd() && IsDigit(Peek())) ++pos_;
+    }
+    if (!AtEnd() && Peek() == '.') {
+      ++pos_;
+      if (AtEnd() || !IsDigit(Peek())) return false;
+      while (!AtEnd() && IsDigit(Peek())) ++pos_;
+    }
+    if (!AtEnd() && (Peek() == 'e' || Peek() == 'E')) {
+      ++pos_;
+      if (!AtEnd() && (Peek() == '+' || Peek() == '-')) ++pos_;
+      if (AtEnd() || !IsDigit(Peek())) return false;
+      while (!AtEnd() && IsDigit(Peek())) ++pos_;
+    }
+    out = JsonValue::Number(std::string(s_.substr(start, pos_ - start)));
+    return true;
+  }
+
+  std::string_view s_;
+  size_t pos_ = 0;
+};
+
+[[noreturn]] void ThrowConversion(JsonValue::Kind from, const char* wanted) {
+  throw EConversionError(std::string("Cannot read JSON ") + JsonKindName(from) + " as " + wanted);
+}
+
+const JsonValue& Required(const JsonValue& obj, std::string_view name) {
+  const JsonValue* v = obj.Find(name);
+  if (!v) throw EJSONException("Value '" + std::string(name) + "' not found");
+  return *v;
+}
+
+// Reads exactly n digits at s[pos].
+bool Digits(std::string_view s, size_t& pos, size_t n, int& out) {
+  if (s.size() - pos < n) return false;
+  out = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = s[pos + i];
+    if (!IsDigit(c)) return false;
+    out = out * 10 + (c - '0');
+  }
+  pos += n;
+  return true;
+}
+
+}  // namespace
+
+std::optional<JsonValue> ParseJson(std::string_view text) {
+  JsonValue v;
+  Parser p(text);
+  if (!p.ParseDocument(v)) return std::nullopt;
+  return v;
+}
+
+std::string ValueAsText(const JsonValue& v) {
+  switch (v.kind()) {
+    case JsonValue::Kind::Null:
+      return std::string();
+    case JsonValue::Kind::Boolean:
+      return v.BoolValue() ? "true" : "false";
+    case JsonValue::Kind::Number:
+    case JsonValue::Kind::String:
+      return v.Text();
+    default:
+      ThrowConversion(v.kind(), "text");
+  }
+}
+
+bool TryGetText(const JsonValue& obj, std::string_view name, std::string& out) {
+  const JsonValue* v = obj.Find(name);
+  if (!v || v->IsArray() || v->IsObject()) return false;
+  out = ValueAsText(*v);
+  return true;
+}
+
+bool TryGetArray(const JsonValue& obj, std::string_view name, const JsonValue*& out) {
+  const JsonValue* v = obj.Find(name);
+  if (!v || !v->IsArray()) return false;
+  out = v;
+  return true;
+}
+
+bool TryGetObject(const JsonValue& obj, std::string_view name, const JsonValue*& out) {
+  const JsonValue* v = obj.Find(name);
+  if (!v || !v->IsObject()) return false;
+  out = v;
+  return true;
+}
+
+std::string GetText(const JsonValue& obj, std::string_view name) {
+  return ValueAsText(Required(obj, name));
+}
+
+DateTime GetDate(const JsonValue& obj, std::string_view name) {
+  const JsonValue& v = Required(obj, name);
+  if (v.kind() != JsonValue::Kind::String) ThrowConversion(v.kind(), "date");
+  return ParseISO8601(v.Text());
+}
+
+const JsonValue& AsObject(const JsonValue& v) {
+  if (!v.IsObject()) ThrowConversion(v.kind(), "object");
+  return v;
+}
+
+const JsonValue& AsArray(const JsonValue& v) {
+  if (!v.IsArray()) ThrowConversion(v.kind(), "array");
+  return v;
+}
+
+DateTime ParseISO8601(std::string_view text) {
+  auto fail = [&]() -> DateTime {
+    throw EConversionError("'" + std::string(text) + "' is not a valid ISO 8601 date");
+  };
+  size_t pos = 0;
+  int year, month, day;
+  if (!Digits(text, pos, 4, year) || pos >= text.size() || text[pos++] != '-' ||
+      !Digits(text, pos, 2, month) || pos >= text.size() || text[pos++] != '-' ||
+      !Digits(text, pos, 2, day))
+    return fail();
+  int hour = 0, minute = 0, second = 0, micro = 0;
+  int64_t offset_minutes = 0;
+  bool has_zone = false;
+  if (pos < text.size()) {
+    if (text[pos] != 'T' && text[pos] != 't' && text[pos] != ' ') return fail();
+    ++pos;
+    if (!Digits(text, pos, 2, hour) || pos >= text.size() || text[pos++] != ':' ||
+        !Digits(text, pos, 2, minute))
+      return fail();
+    if (pos < text.size() && text[pos] == ':') {
+      ++pos;
+      if (!Digits(text, pos, 2, second)) return fail();
+      if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
+        ++pos;
+        int scale = 100000;
+        size_t first = pos;
+        while (pos < text.size() && IsDigit(text[pos])) {
+          micro += (text[pos] - '0') * scale;
+          scale /= 10;
+          ++pos;
+        }
+        if (pos == first) return fail();
+      }
+    }
+    if (pos < text.size()) {
+      has_zone = true;
+      char z = text[pos++];
+      if (z == 'Z' || z == 'z') {
+        offset_minutes = 0;
+      } else if (z == '+' || z == '-') {
+        int oh = 0, om = 0;
+        if (!Digits(text, pos, 2, oh)) return fail();
+        if (pos < text.size()) {
+          if (text[pos] == ':') ++pos;
+          if (!Digits(text, pos, 2, om)) return fail();
+        }
+        if (oh > 23 || om > 59) return fail();
+        offset_minutes = (oh * 60 + om) * (z == '-' ? -1 : 1);
+      } else {
+        return fail();
+      }
+      if (pos != text.size()) return fail();
+    }
+  }
+  DateTime local;
+  try {
+    local = DateTime::FromParts(year, month, day, hour, minute, second, micro);
+  } catch (const EConversionError&) {
+    return fail();
+  }
+  return has_zone ? local.AddMinutes(-offset_minutes) : local;
+}
+
+}  // namespace zv

@@ -1,0 +1,108 @@
+#pragma once
+// The parsed form of the platform's answers and the typed member lookups the jobs use on it.
+//
+// Numbers keep the text they were written with: the log shows a batch id such as 00123 or
+// 1.50 exactly as the platform sent it, and no value passes through a double on the way.
+// Parsing never throws: a text that is not JSON gives no value.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace zv {
+
+struct JsonMember;
+
+class JsonValue {
+ public:
+  enum class Kind { Null, Boolean, Number, String, Array, Object };
+
+  JsonValue() = default;
+  static JsonValue Null();
+  static JsonValue Boolean(bool b);
+  // `lexeme` must be a JSON number as written (not checked here).
+  static JsonValue Number(std::string lexeme);
+  static JsonValue String(std::string text);
+  static JsonValue Array();
+  static JsonValue Object();
+
+  Kind kind() const { return kind_; }
+  bool IsNull() const { return kind_ == Kind::Null; }
+  bool IsArray() const { return kind_ == Kind::Array; }
+  bool IsObject() const { return kind_ == Kind::Object; }
+  bool BoolValue() const { return bool_; }
+  // The text of a string, or the lexeme of a number.
+  const std::string& Text() const { return text_; }
+  const std::vector<JsonValue>& Items() const { return items_; }
+  const std::vector<JsonMember>& Members() const { return members_; }
+  size_t Count() const;
+
+  // Building (used by the parser; handy for tests and documents).
+  JsonValue& Append(JsonValue v);
+  JsonValue& Add(std::string name, JsonValue v);
+
+  // The first member with this exact name, or nullptr (also when this is no object).
+  const JsonValue* Find(std::string_view name) const;
+
+ private:
+  Kind kind_ = Kind::Null;
+  bool bool_ = false;
+  std::string text_;
+  std::vector<JsonValue> items_;
+  std::vector<JsonMember> members_;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
+};
+
+// Name of a kind as the conversion errors show it: "null", "boolean", "number", "string",
+// "array", "object".
+const char* JsonKindName(JsonValue::Kind kind);
+
+// Strict JSON (RFC 8259); a leading UTF-8 byte order mark is skipped. Nothing for an empty
+// text, for invalid JSON or for nesting deeper than 512 levels.
+std::optional<JsonValue> ParseJson(std::string_view text);
+
+// ---- Typed lookups on an object ----
+// Text: a string gives its text, a number its digits as written, true/false "true"/"false",
+// null an empty text; an array or object cannot be read as text.
+// Array/object: the member must be exactly that kind (null is not).
+// TryGet answers false for a missing member, for one of another kind and when `obj` is no
+// object; it never throws. The pointers stay owned by the parsed document.
+bool TryGetText(const JsonValue& obj, std::string_view name, std::string& out);
+bool TryGetArray(const JsonValue& obj, std::string_view name, const JsonValue*& out);
+bool TryGetObject(const JsonValue& obj, std::string_view name, const JsonValue*& out);
+
+// Get throws EJSONException "Value '<name>' not found" for a missing member and
+// EConversionError naming the member's kind and the wanted type for one of another kind.
+std::string GetText(const JsonValue& obj, std::string_view name);
+// An ISO 8601 text: "yyyy-mm-dd" gives that day at 00:00; a date with a time gives that
+// date-time, moved to UTC when the text carries a zone ("Z", "+hh:mm", "-hhmm", "+hh").
+DateTime GetDate(const JsonValue& obj, std::string_view name);
+
+// The value itself taken as an object or array: EConversionError when it is another kind.
+const JsonValue& AsObject(const JsonValue& v);
+const JsonValue& AsArray(const JsonValue& v);
+
+// The value of a text as text (same rule as TryGetText); EConversionError for an array or object.
+std::string ValueAsText(const JsonValue& v);
+
+// Parses an ISO 8601 date or date-time (see GetDate); EConversionError when it is not one.
+DateTime ParseISO8601(std::string_view text);
+
+// Releases the JSON objects of a list in index order, then leaves the list empty. Works for
+// any element type whose default value owns nothing (JsonValue, smart pointers, other JSON
+// trees); a second call on the emptied list does nothing.
+template <class T>
+void FreeJsonArrayObjs(std::vector<T>& Arr) {
+  for (T& obj : Arr) obj = T();
+  Arr.clear();
+}
+
+}  // namespace zv

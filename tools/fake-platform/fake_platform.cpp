@@ -1,0 +1,411 @@
+#include "fake-platform/fake_platform.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/http_support.h"
+
+namespace fake {
+
+namespace {
+
+using ojson = nlohmann::ordered_json;
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string DumpJson(const ojson& j) {
+  return j.dump(-1, ' ', false, ojson::error_handler_t::replace);
+}
+
+// Whether any object in the document has "codigoBarras" equal to `code` (string or number).
+bool HasArticle(const nlohmann::json& j, const std::string& code) {
+  if (j.is_object()) {
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      if (it.key() == "codigoBarras") {
+        if (it->is_string() && it->get<std::string>() == code) return true;
+        if (it->is_number() && it->dump() == code) return true;
+      }
+      if (HasArticle(*it, code)) return true;
+    }
+  } else if (j.is_array()) {
+    for (const auto& e : j) {
+      if (HasArticle(e, code)) return true;
+    }
+  }
+  return false;
+}
+
+const std::regex kTillBatch(
+    R"(/api-minoristas/api/v2/minoristas/([^/]*)/locales/([^/]*)/cajas/([^/]*)/(movimientos|cierresDiarios)/lotes$)");
+const std::regex kPromotions(
+    R"(/pmkt-rest-api/v2/minoristas/([^/]*)/locales/([^/]*)/promociones$)");
+const std::regex kResendRequests(
+    R"(/api-minoristas/api/v2/minoristas/([^/]*)/locales/([^/]*)/solicitudes/(movimientos|cierresDiarios)$)");
+
+constexpr char kDefaultResend[] = "[]";
+constexpr char kDefaultPromotions[] = R"({"results":[],"total":0})";
+
+}  // namespace
+
+std::string RecordedRequest::Header(const std::string& name) const {
+  const std::string wanted = Lower(name);
+  for (const auto& [n, v] : headers) {
+    if (Lower(n) == wanted) return v;
+  }
+  return std::string();
+}
+
+bool RecordedRequest::HasHeader(const std::string& name) const {
+  const std::string wanted = Lower(name);
+  for (const auto& [n, v] : headers) {
+    if (Lower(n) == wanted) return true;
+  }
+  return false;
+}
+
+std::string RecordedRequest::ToJsonLine() const {
+  ojson j;
+  j["method"] = method;
+  j["path"] = path;
+  j["query"] = query;
+  ojson h = ojson::object();
+  for (const auto& [n, v] : headers) h[n] = v;
+  j["headers"] = std::move(h);
+  j["body"] = body;
+  return DumpJson(j);
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct FakePlatform::Impl {
+  Options options;
+  httplib::Server server;
+  std::thread listener;
+
+  mutable std::mutex mutex;
+  std::condition_variable stop_cv;
+  bool stopping = false;
+  std::vector<RecordedRequest> requests;
+  std::ofstream record;
+  std::map<std::string, std::string> article_errors;
+  std::vector<Fault> faults;
+  int64_t next_lote = 1;
+  std::map<std::string, int64_t> movements_per_till;
+  std::map<std::string, int64_t> closings_per_till;
+  int64_t movement_batches = 0;
+  int64_t closing_batches = 0;
+
+  void Handle(const httplib::Request& req, httplib::Response& res);
+  bool ApplyFault(const std::string& path, httplib::Response& res);
+  void Answer(const std::string& method, const std::string& path, const std::string& query,
+              const std::string& body, httplib::Response& res);
+  std::string Summary() const;
+};
+
+void FakePlatform::Impl::Handle(const httplib::Request& req, httplib::Response& res) {
+  const std::string& target = req.target;
+  const size_t q = target.find('?');
+  const std::string path = target.substr(0, q);
+  const std::string query = q == std::string::npos ? std::string() : target.substr(q + 1);
+
+  if (path.rfind("/_fake/", 0) == 0) {
+    if (path == "/_fake/summary") {
+      res.set_content(Summary(), "application/json");
+    } else if (path == "/_fake/requests") {
+      std::lock_guard<std::mutex> lock(mutex);
+      std::string lines;
+      for (const RecordedRequest& r : requests) lines += r.ToJsonLine() + "\n";
+      res.set_content(lines, "application/x-ndjson");
+    } else if (path == "/_fake/reset" && req.method == "POST") {
+      std::lock_guard<std::mutex> lock(mutex);
+      requests.clear();
+      movements_per_till.clear();
+      closings_per_till.clear();
+      movement_batches = closing_batches = 0;
+      res.set_content("{}", "application/json");
+    } else {
+      res.status = 404;
+      res.set_content(R"({"message":"unknown control path"})", "application/json");
+    }
+    return;
+  }
+
+  {
+    RecordedRequest r;
+    r.method = req.method;
+    r.path = path;
+    r.query = query;
+    for (const auto& [n, v] : req.headers) {
+      // Added by the server library itself, not sent by the client.
+      if (n == "REMOTE_ADDR" || n == "REMOTE_PORT" || n == "LOCAL_ADDR" || n == "LOCAL_PORT")
+        continue;
+      r.headers.emplace_back(n, v);
+    }
+    r.body = req.body;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (record.is_open()) {
+      record << r.ToJsonLine() << '\n';
+      record.flush();
+    }
+    requests.push_back(std::move(r));
+  }
+
+  if (ApplyFault(path, res)) return;
+
+  std::string user, password;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    user = options.user;
+    password = options.password;
+  }
+  const std::string expected = "Basic " + zv::Base64Encode(user + ":" + password);
+  if (req.get_header_value("Authorization") != expected) {
+    res.status = 401;
+    res.set_content(R"({"appErrorCode":"ERROR_LOGIN"})", "application/json");
+    return;
+  }
+  Answer(req.method, path, query, req.body, res);
+}
+
+bool FakePlatform::Impl::ApplyFault(const std::string& path, httplib::Response& res) {
+  Fault fault;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = faults.begin();
+    for (; it != faults.end(); ++it) {
+      if (it->times != 0 &&
+          (it->path_contains.empty() || path.find(it->path_contains) != std::string::npos))
+        break;
+    }
+    if (it == faults.end()) return false;
+    fault = *it;
+    if (it->times > 0) --it->times;
+  }
+  if (fault.delay_ms > 0) {
+    std::unique_lock<std::mutex> lock(mutex);
+    stop_cv.wait_for(lock, std::chrono::milliseconds(fault.delay_ms), [&] { return stopping; });
+  }
+  if (fault.status == 0) return false;
+  res.status = fault.status;
+  res.set_content(fault.body, fault.content_type);
+  return true;
+}
+
+void FakePlatform::Impl::Answer(const std::string& method, const std::string& path,
+                                const std::string& query, const std::string& body,
+                                httplib::Response& res) {
+  std::smatch m;
+  if (method == "POST" && std::regex_search(path, m, kTillBatch)) {
+    const std::string till = m[3];
+    const bool movement = m[4] == "movimientos";
+    nlohmann::json doc = nlohmann::json::parse(body, nullptr, false);
+    if (doc.is_discarded() || !doc.is_array()) {
+      res.status = 400;
+      res.set_content(R"({"errores":[{"error":{"message":"LOTE_INVALIDO"}}]})", "application/json");
+      return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (movement) {
+      for (const auto& [code, message] : article_errors) {
+        if (HasArticle(doc, code)) {
+          ojson e = {{"errores", ojson::array({{{"error", {{"message", message}}}}})}};
+          res.status = 400;
+          res.set_content(DumpJson(e), "application/json");
+          return;
+        }
+      }
+      movements_per_till[till] += static_cast<int64_t>(doc.size());
+      ++movement_batches;
+    } else {
+      closings_per_till[till] += static_cast<int64_t>(doc.size());
+      ++closing_batches;
+    }
+    ojson answer = {{"idLote", next_lote++}};
+    res.status = 200;
+    res.set_content(DumpJson(answer), "application/json");
+    return;
+  }
+  if (method == "GET" && std::regex_search(path, m, kPromotions)) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string content;
+    if (query == "estado=ACEPTADA")
+      content = options.promotions_accepted;
+    else if (query == "estado=RECHAZADA")
+      content = options.promotions_rejected;
+    else if (query.empty())
+      content = options.promotions_pending;
+    else {
+      res.status = 400;
+      res.set_content(R"({"message":"estado desconocido"})", "application/json");
+      return;
+    }
+    res.set_content(content.empty() ? kDefaultPromotions : content, "application/json");
+    return;
+  }
+  if (method == "GET" && std::regex_search(path, m, kResendRequests)) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string& content =
+        m[3] == "movimientos" ? options.resend_movements : options.resend_closings;
+    res.set_content(content.empty() ? kDefaultResend : content, "application/json");
+    return;
+  }
+  res.status = 404;
+  res.set_content(R"({"message":"Not Found"})", "application/json");
+}
+
+std::string FakePlatform::Impl::Summary() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  ojson j;
+  j["movimientos"] = ojson::object();
+  for (const auto& [till, n] : movements_per_till) j["movimientos"][till] = n;
+  j["cierresDiarios"] = ojson::object();
+  for (const auto& [till, n] : closings_per_till) j["cierresDiarios"][till] = n;
+  j["lotesMovimientos"] = movement_batches;
+  j["lotesCierresDiarios"] = closing_batches;
+  j["requests"] = requests.size();
+  return DumpJson(j);
+}
+
+FakePlatform::FakePlatform(Options options) : impl_(std::make_unique<Impl>()) {
+  impl_->options = std::move(options);
+  auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+    impl_->Handle(req, res);
+  };
+  impl_->server.Get(".*", handler);
+  impl_->server.Post(".*", handler);
+  impl_->server.Put(".*", handler);
+  impl_->server.Delete(".*", handler);
+  impl_->server.Patch(".*", handler);
+  impl_->server.Options(".*", handler);
+}
+
+FakePlatform::~FakePlatform() {
+  Stop();
+}
+
+int FakePlatform::Start(int port) {
+  if (!impl_->options.record_file.empty()) {
+    impl_->record.open(impl_->options.record_file, std::ios::binary | std::ios::app);
+    if (!impl_->record) throw std::runtime_error("cannot open " + impl_->options.record_file);
+  }
+  if (port == 0) {
+    port = impl_->server.bind_to_any_port("127.0.0.1");
+    if (port <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+  } else if (!impl_->server.bind_to_port("127.0.0.1", port)) {
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+  }
+  port_ = port;
+  // The socket listens from here on: connections wait in its queue until the loop runs.
+  impl_->listener = std::thread([this] { impl_->server.listen_after_bind(); });
+  return port_;
+}
+
+void FakePlatform::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->stopping = true;
+  }
+  impl_->stop_cv.notify_all();
+  if (impl_->listener.joinable()) {
+    // The loop may not have started yet; stop() takes effect only once it has.
+    while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    impl_->server.stop();
+    impl_->listener.join();
+  }
+}
+
+std::string FakePlatform::BaseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::vector<RecordedRequest> FakePlatform::Requests() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->requests;
+}
+
+void FakePlatform::ClearRequests() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->requests.clear();
+}
+
+void FakePlatform::SetCredentials(const std::string& user, const std::string& password) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.user = user;
+  impl_->options.password = password;
+}
+
+void FakePlatform::SetArticleError(const std::string& codigo_barras, const std::string& message) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->article_errors[codigo_barras] = message;
+}
+
+void FakePlatform::ClearArticleErrors() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->article_errors.clear();
+}
+
+void FakePlatform::AddFault(const Fault& fault) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->faults.push_back(fault);
+}
+
+void FakePlatform::ClearFaults() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->faults.clear();
+}
+
+void FakePlatform::SetResendMovements(const std::string& body) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.resend_movements = body;
+}
+
+void FakePlatform::SetResendClosings(const std::string& body) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.resend_closings = body;
+}
+
+void FakePlatform::SetPromotionsAccepted(const std::string& body) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.promotions_accepted = body;
+}
+
+void FakePlatform::SetPromotionsRejected(const std::string& body) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.promotions_rejected = body;
+}
+
+std::map<std::string, int64_t> FakePlatform::MovementsPerTill() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->movements_per_till;
+}
+
+std::map<std::string, int64_t> FakePlatform::ClosingsPerTill() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->closings_per_till;
+}
+
+std::string FakePlatform::SummaryJson() const {
+  return impl_->Summary();
+}
+
+}  // namespace fake
