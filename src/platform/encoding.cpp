@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace zv {
 
 namespace {
@@ -53,7 +57,7 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
 
 }  // namespace
 
-std::string Utf8ToAnsi(std::string_view utf8) {
+std::string Utf8ToWindows1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
@@ -74,7 +78,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) {
+std::string Windows1252ToUtf8(std::string_view ansi) {
   std::string out;
   out.reserve(ansi.size() + ansi.size() / 8);
   for (char ch : ansi) {
@@ -97,5 +101,44 @@ std::string Latin1ToUtf8(std::string_view latin1) {
   for (char ch : latin1) AppendUtf8(out, static_cast<unsigned char>(ch));
   return out;
 }
+
+#ifdef _WIN32
+// Windows has a real ANSI code page: the system's own conversion, so the log and the store
+// database match what the point-of-sale system writes on the same machine.
+namespace {
+std::wstring Widen(std::string_view text, UINT code_page) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+std::string Narrow(const std::wstring& wide, UINT code_page, DWORD flags) {
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), nullptr,
+                              0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+}  // namespace
+
+// No best-fit mapping: a character the code page lacks becomes its replacement character
+// instead of some look-alike.
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return Narrow(Widen(utf8, CP_UTF8), CP_ACP, WC_NO_BEST_FIT_CHARS);
+}
+std::string AnsiToUtf8(std::string_view ansi) {
+  return Narrow(Widen(ansi, CP_ACP), CP_UTF8, 0);
+}
+#else
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return Utf8ToWindows1252(utf8);
+}
+std::string AnsiToUtf8(std::string_view ansi) {
+  return Windows1252ToUtf8(ansi);
+}
+#endif
 
 }  // namespace zv

@@ -11,6 +11,9 @@ namespace zv {
 std::string Utf8ToAnsi(std::string_view utf8);
 // ANSI code page to UTF-8.
 std::string AnsiToUtf8(std::string_view ansi);
+// Windows-1252 both ways, whatever the system's code page (answers that declare it).
+std::string Utf8ToWindows1252(std::string_view utf8);
+std::string Windows1252ToUtf8(std::string_view cp1252);
 // ISO-8859-1 to UTF-8 (answers that declare that character set).
 std::string Latin1ToUtf8(std::string_view latin1);
 

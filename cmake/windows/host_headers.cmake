@@ -1,0 +1,15 @@
+# zv_host_header_dir(<out-var> <entry>...): a directory in the build tree that links to the
+# given entries of the host's /usr/include and nothing else.
+function(zv_host_header_dir out)
+  set(dir ${CMAKE_BINARY_DIR}/host-headers)
+  file(MAKE_DIRECTORY ${dir})
+  foreach(entry ${ARGN})
+    if(NOT EXISTS /usr/include/${entry})
+      message(FATAL_ERROR "/usr/include/${entry} is missing: install the host's package for it")
+    endif()
+    if(NOT EXISTS ${dir}/${entry})
+      file(CREATE_LINK /usr/include/${entry} ${dir}/${entry} SYMBOLIC)
+    endif()
+  endforeach()
+  set(${out} ${dir} PARENT_SCOPE)
+endfunction()
