@@ -10,8 +10,8 @@ namespace zv {
 class TFBConn {
  public:
   void CreateConn(const std::string& Server, const std::string& DatabasePath,
-                  const std::string& Port, const std::string& Username,
-                  const std::string& Password, TStoreConnection& Conn);
+                  const std::string& Port, const std::string& Username, const std::string& Password,
+                  TStoreConnection& Conn);
   void ConfigureConnection(TStoreConnection& Conn);
   bool ConnectConn(TStoreConnection& Conn);
   void DisconnectConn(TStoreConnection& Conn);

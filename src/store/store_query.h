@@ -96,6 +96,11 @@ class TStoreField {
   DateTime AsDateTime() const;
   double AsFloat() const;
   const Value& value() const { return value_; }
+  // Replaces the value and keeps the name (the query reuses its row of fields).
+  void SetValue(Value v, bool date_only = false) {
+    value_ = std::move(v);
+    date_only_ = date_only;
+  }
 
  private:
   std::string name_;

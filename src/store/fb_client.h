@@ -1,0 +1,48 @@
+#pragma once
+// The Firebird client library, loaded at run time, and the few helpers every store object
+// needs to talk to it. Only the store layer includes this header.
+
+#include <firebird/Interface.h>
+
+#include <string>
+
+namespace zv {
+
+class FbClientLibrary {
+ public:
+  // Loads the library (once per file name for the whole process: the client keeps threads
+  // of its own, so it is never unloaded) and fetches its master interface. Throws
+  // EDatabaseError when the file or its entry point is missing.
+  static FbClientLibrary& Load(const std::string& file_name);
+
+  Firebird::IMaster* master = nullptr;
+  Firebird::IProvider* provider = nullptr;
+  Firebird::IUtil* util = nullptr;
+};
+
+// The server's message for a failed call, as isql would print it (lines joined by "\n").
+std::string FbStatusText(FbClientLibrary& lib, const Firebird::IStatus* status);
+// Whether a failed call means the attachment is gone (server stopped, network dropped).
+bool FbConnectionLost(const Firebird::IStatus* status);
+// Whether a status vector carries this error code anywhere.
+bool FbHasError(const Firebird::IStatus* status, intptr_t code);
+
+// A status object for one series of calls; throws Firebird::FbException on error.
+class FbStatus {
+ public:
+  explicit FbStatus(FbClientLibrary& lib) : raw_(lib.master->getStatus()), wrapper_(raw_) {}
+  ~FbStatus() { raw_->dispose(); }
+  FbStatus(const FbStatus&) = delete;
+  FbStatus& operator=(const FbStatus&) = delete;
+  Firebird::ThrowStatusWrapper* operator&() { return &wrapper_; }
+  Firebird::ThrowStatusWrapper* get() { return &wrapper_; }
+
+ private:
+  Firebird::IStatus* raw_;
+  Firebird::ThrowStatusWrapper wrapper_;
+};
+
+// The library's default file name on this system.
+const char* FbDefaultClientLibraryName();
+
+}  // namespace zv
