@@ -192,7 +192,7 @@ std::string DecodeBody(std::string_view content_type, std::string body) {
     return Latin1ToUtf8(body);
   }
   if (charset == "windows-1252" || charset == "cp1252" || charset == "x-cp1252") {
-    return AnsiToUtf8(body);
+    return Windows1252ToUtf8(body);
   }
   if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) body.erase(0, 3);
   return body;

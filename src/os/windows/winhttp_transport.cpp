@@ -8,6 +8,7 @@
 
 #include "os/system.h"
 #include "os/windows/win_text.h"
+#include "platform/encoding.h"
 #include "platform/errors.h"
 #include "platform/http_support.h"
 
@@ -57,6 +58,35 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
   }
   value.resize(bytes / sizeof(wchar_t));
   return value;
+}
+
+bool IsUtf8(const std::string& bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const size_t len = b < 0x80         ? 1
+                       : (b >> 5) == 6  ? 2
+                       : (b >> 4) == 14 ? 3
+                       : (b >> 3) == 30 ? 4
+                                        : 0;
+    if (len == 0 || i + len > bytes.size()) return false;
+    for (size_t k = 1; k < len; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+// WinHTTP widens header bytes one to one. The bytes are taken back, so that a reason phrase
+// reads as the server sent it: UTF-8 stays UTF-8, anything else is read as ISO-8859-1.
+std::string HeaderTextToUtf8(const std::wstring& wide) {
+  std::string bytes;
+  bytes.reserve(wide.size());
+  for (wchar_t ch : wide) {
+    if (ch > 0xFF) return WideToUtf8(wide);
+    bytes += static_cast<char>(ch);
+  }
+  return IsUtf8(bytes) ? bytes : Latin1ToUtf8(bytes);
 }
 
 class WinHttpTransport : public IHttpTransport {
@@ -124,7 +154,7 @@ class WinHttpTransport : public IHttpTransport {
     response.status = static_cast<int>(status);
     response.protocol = WideToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_VERSION));
     if (response.protocol == "HTTP/2") response.protocol = "HTTP/2.0";
-    response.reason = WideToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_STATUS_TEXT));
+    response.reason = HeaderTextToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_STATUS_TEXT));
     if (response.reason.empty()) response.reason = StandardReasonPhrase(response.status);
     response.content_type = WideToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_CONTENT_TYPE));
 
