@@ -12,10 +12,17 @@ namespace {
 }
 }  // namespace
 
-void TSrvZentrovia::VerificaReenvio() { NotInBuild("VerificaReenvio"); }
-void TSrvZentrovia::AtualizaPromo() { NotInBuild("AtualizaPromo"); }
-void TSrvZentrovia::FechamentoCaixaZentrovia() { NotInBuild("FechamentoCaixaZentrovia"); }
-void TSrvZentrovia::EnviarVendasZentrovia() { NotInBuild("EnviarVendasZentrovia"); }
-void TSrvZentrovia::EnviarVendasCanceladas() { NotInBuild("EnviarVendasCanceladas"); }
+void TSrvZentrovia::VerificaReenvio() {
+  NotInBuild("VerificaReenvio");
+}
+void TSrvZentrovia::AtualizaPromo() {
+  NotInBuild("AtualizaPromo");
+}
+void TSrvZentrovia::FechamentoCaixaZentrovia() {
+  NotInBuild("FechamentoCaixaZentrovia");
+}
+void TSrvZentrovia::EnviarVendasCanceladas() {
+  NotInBuild("EnviarVendasCanceladas");
+}
 
 }  // namespace zv
