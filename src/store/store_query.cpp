@@ -216,6 +216,33 @@ Bound BindValue(const TStoreField::Value& v, const FbDesc& desc,
   }
 }
 
+unsigned FixedLength(unsigned type, unsigned described) {
+  switch (type) {
+    case SQL_SHORT:
+      return 2;
+    case SQL_LONG:
+      return 4;
+    case SQL_INT64:
+      return 8;
+    case SQL_FLOAT:
+      return 4;
+    case SQL_DOUBLE:
+      return 8;
+    case SQL_D_FLOAT:
+      return 8;
+    case SQL_TYPE_DATE:
+      return 4;
+    case SQL_TYPE_TIME:
+      return 4;
+    case SQL_TIMESTAMP:
+      return 8;
+    case SQL_BOOLEAN:
+      return 1;
+    default:
+      return described;
+  }
+}
+
 void WriteBound(const Bound& b, unsigned char* data) {
   switch (b.type) {
     case SQL_VARYING: {
@@ -456,6 +483,9 @@ struct QueryOps {
             builder->setSubType(st, i, 0);
           } else if (b.type == SQL_BLOB) {
             builder->setSubType(st, i, m.in_desc[i].subtype);
+          } else {
+            // The builder keeps the described length when the type changes.
+            builder->setLength(st, i, FixedLength(b.type, m.in_desc[i].length));
           }
           builder->setScale(st, i, b.scale);
         }
