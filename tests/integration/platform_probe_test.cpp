@@ -38,12 +38,14 @@ int ClosedPort() {
 class LoopbackServer {
  public:
   explicit LoopbackServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {
-    server_->set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    // Noted before the answer goes out, so the client never sees an answer not yet counted.
+    server_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard<std::mutex> lock(mutex_);
       ++requests_;
       method_ = req.method;
       path_ = req.path;
       user_agent_ = req.get_header_value("User-Agent");
+      res.status = 404;
     });
     port_ = server_->bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_->listen_after_bind(); });
