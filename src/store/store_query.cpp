@@ -324,7 +324,7 @@ void TStoreQuery::Impl::Release(bool polite, bool keep_statement) {
         ReleaseQuietly(rs);
       }
     }
-    if (tra) {
+    if (tra && owns_tra) {
       try {
         tra->commit(&status);
         tra = nullptr;
@@ -332,6 +332,7 @@ void TStoreQuery::Impl::Release(bool polite, bool keep_statement) {
         ReleaseQuietly(tra);
       }
     }
+    tra = nullptr;
     if (stmt && !keep_statement) {
       try {
         stmt->free(&status);
@@ -342,7 +343,8 @@ void TStoreQuery::Impl::Release(bool polite, bool keep_statement) {
     }
   } else {
     ReleaseQuietly(rs);
-    ReleaseQuietly(tra);
+    if (owns_tra) ReleaseQuietly(tra);
+    tra = nullptr;
     if (!keep_statement) ReleaseQuietly(stmt);
   }
   if (!stmt) {
@@ -507,11 +509,17 @@ struct QueryOps {
   }
 
   void StartTransaction(Firebird::ThrowStatusWrapper* st, bool read_only) {
+    if (read_only) {
+      m.tra = Conn().impl().MetaTransaction();
+      m.owns_tra = false;
+      return;
+    }
+    m.owns_tra = true;
     FbClientLibrary& lib = Lib();
     Firebird::IXpbBuilder* tpb =
         lib.util->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0);
     try {
-      tpb->insertTag(st, read_only ? isc_tpb_read : isc_tpb_write);
+      tpb->insertTag(st, isc_tpb_write);
       tpb->insertTag(st, isc_tpb_read_committed);
       tpb->insertTag(st, isc_tpb_rec_version);
       tpb->insertTag(st, isc_tpb_wait);
@@ -680,7 +688,7 @@ struct QueryOps {
     // The whole result has been read: give the server its resources back now.
     m.rs->close(st);
     m.rs = nullptr;
-    m.tra->commit(st);
+    if (m.owns_tra) m.tra->commit(st);
     m.tra = nullptr;
     SetEof();
   }
@@ -919,7 +927,7 @@ int64_t TStoreQuery::RecordCount() {
       if (rc != Firebird::IStatus::RESULT_OK) {
         m.rs->close(st);
         m.rs = nullptr;
-        m.tra->commit(st);
+        if (m.owns_tra) m.tra->commit(st);
         m.tra = nullptr;
         break;
       }

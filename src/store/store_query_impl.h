@@ -54,6 +54,9 @@ struct TStoreQuery::Impl {
 
   // The open result.
   Firebird::ITransaction* tra = nullptr;
+  // false while tra is the connection's shared read-only transaction, which plain queries
+  // use: it never needs a commit, and saves two round trips per query.
+  bool owns_tra = false;
   Firebird::IResultSet* rs = nullptr;
   bool active = false;
   bool eof = true;
