@@ -1,0 +1,572 @@
+// The sales upload against a real store database and the fake platform over loopback: what
+// the platform receives for each shape of sale, byte for byte, and how the sales cursor moves.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "fake-platform/fake_platform.h"
+#include "platform/errors.h"
+#include "support/store_fixture.h"
+#include "support/temp_dir.h"
+
+namespace zv {
+namespace {
+
+// One row of `vendas`; text members are SQL literals.
+struct Line {
+  int venda = 0;
+  int seq = 1;
+  std::string data = "'2026-12-05'";
+  std::string hora = "'10:11:12.3456'";
+  std::string cliente = "NULL";
+  std::string cancelamento = "NULL";
+  std::string codigo = "'7891000100103'";
+  std::string produto = "NULL";
+  std::string unit = "10", qtd = "1", subtotal = "10", desconto = "0", total = "10",
+              automatico = "10";
+  std::string serie = "'ECF-01'";
+  std::string coo = "5001";
+  std::string terminal = "2";
+
+  std::string Sql() const {
+    return "insert into vendas (venda, sequencial, data, hora, codigocliente, cancelamento, "
+           "codigoproduto, produto, precounitario, quantidade, subtotal, desconto, precototal, "
+           "precoautomatico, numeroserie, numerocoo, terminal) values (" +
+           std::to_string(venda) + ", " + std::to_string(seq) + ", " + data + ", " + hora + ", " +
+           cliente + ", " + cancelamento + ", " + codigo + ", " + produto + ", " + unit + ", " +
+           qtd + ", " + subtotal + ", " + desconto + ", " + total + ", " + automatico + ", " +
+           serie + ", " + coo + ", " + terminal + ")";
+  }
+};
+
+// A till record: nature, then cash, cheque, card, wallet, voucher, e-commerce, change.
+std::string Caixa(int venda, const std::string& natureza, const std::string& dinheiro,
+                  const std::string& cheque = "0", const std::string& cartao = "0",
+                  const std::string& carteira = "0", const std::string& valetroca = "0",
+                  const std::string& ecommerce = "0", const std::string& troco = "0",
+                  const std::string& table = "caixa") {
+  return "insert into " + table +
+         " (codigovenda, naturezadaoperacao, dinheiro, cheque, cartao, carteiradigital, "
+         "valetroca, ecommerce, troco, total, numerocoo) values (" +
+         std::to_string(venda) + ", '" + natureza + "', " + dinheiro + ", " + cheque + ", " +
+         cartao + ", " + carteira + ", " + valetroca + ", " + ecommerce + ", " + troco +
+         ", 0, 5001)";
+}
+
+std::string Cartao(int venda, const std::string& autorizacao, const std::string& bin,
+                   const std::string& ultimos, const std::string& operacao,
+                   const std::string& valor) {
+  return "insert into vendacartao (codigovenda, autorizacao, bin, ultimosquatrodigitos, "
+         "operacao, movimento, valortotal) values (" +
+         std::to_string(venda) + ", " + autorizacao + ", " + bin + ", " + ultimos + ", '" +
+         operacao + "', 1, " + valor + ")";
+}
+
+// Expected JSON pieces; every value is written here as the platform must see it.
+std::string D(const std::string& articulo, const std::string& barras, const std::string& desc,
+              const std::string& cantidad, const std::string& unitario, const std::string& importe,
+              const std::string& descuento) {
+  return R"({"codigoArticulo":")" + articulo + R"(","codigoBarras":")" + barras +
+         R"(","descripcionArticulo":")" + desc + R"(","cantidad":)" + cantidad +
+         R"(,"importeUnitario":)" + unitario + R"(,"importe":)" + importe + R"(,"descuento":)" +
+         descuento + R"(,"recargo":0})";
+}
+std::string P(int codigo, const std::string& importe, const std::string& card = "") {
+  return R"({"codigoTipoPago":)" + std::to_string(codigo) + R"(,"codigoMoneda":"986","importe":)" +
+         importe + R"(,"cotizacion":1)" + card + "}";
+}
+std::string Card(const std::string& ultimos, const std::string& autorizacao,
+                 const std::string& bin) {
+  return R"(,"ultimosDigitosTarjeta":)" + ultimos + R"(,"numeroAutorizacion":")" + autorizacao +
+         R"(","codigoTarjeta":null,"bin":")" + bin + R"(")";
+}
+
+struct Expected {
+  std::string numero;
+  std::string descuento, recargo, total;
+  std::string cliente;  // JSON: null or a string
+  int canal = 1;
+  std::string descricao;
+  std::vector<std::string> detalles, pagos;
+  std::string fecha = "2026-12-05T10:11:12.346-0300";
+
+  std::string Body() const {
+    auto join = [](const std::vector<std::string>& v) {
+      std::string s;
+      for (const auto& x : v) s += (s.empty() ? "" : ",") + x;
+      return "[" + s + "]";
+    };
+    return R"([{"fecha":")" + fecha + R"(","numero":")" + numero + R"(","descuentoTotal":)" +
+           descuento + R"(,"recargoTotal":)" + recargo +
+           R"(,"codigoMoneda":"986","cotizacion":1,"total":)" + total +
+           R"(,"cancelacion":false,"documentoCliente":)" + cliente + R"(,"codigoCanalVenta":)" +
+           std::to_string(canal) + R"(,"descripcionCanalVenta":")" + descricao +
+           R"(","detalles":)" + join(detalles) + R"(,"pagos":)" + join(pagos) + "}]";
+  }
+};
+
+constexpr const char* kDipirona = "7891000100103";
+constexpr const char* kParacetamol = "7891000100110";
+const std::string kDipironaName = "DIPIRONA 500MG 10 CP";
+// Slash and quotation marks are escaped; the accented letter goes out as it is.
+const std::string kParacetamolJson = R"(PARACETAMOL 750MG\/20 \"CP\" )"
+                                     "\xC3\x89";
+
+class SalesUploadTest : public test::StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    if (IsSkipped()) return;
+    CreateStore();
+    platform_.Start(0);
+    Sql({"insert into produtos (codigo, produto) values ('7891000100103', 'DIPIRONA 500MG 10 CP')",
+         "insert into produtos (codigo, produto) values ('7891000100110', "
+         "'PARACETAMOL 750MG/20 \"CP\" \xC3\x89')",
+         "insert into produtos (codigo, produto) values ('ABC', 'CREME D\xC3\x89RMICO')",
+         "insert into clientes (codigo, nome, cic) values (1, 'MARIA', '123.456.789-00')",
+         "insert into clientes (codigo, nome, cic) values (2, 'JOAO', NULL)",
+         "insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_senha, zentrovia_url1, "
+         "zentrovia_idempresa, zentrovia_idlocal, zentrovia_intervalo, zentrovia_datainicio, "
+         "zentrovia_ultvenda, zentrovia_ultcancelamento, zentrovia_ultcaixa, "
+         "zentrovia_verificapromo, zentrovia_verificareenvio) values (1, '12.345.678/0001-90', "
+         "'zentrovia', 'zentrovia', '" +
+             platform_.BaseUrl() +
+             "', '7', '3', 7, '2026-12-01', 0, 0, '2026-12-09', "
+             "'2026-12-09 14:00:00', '2026-12-09 14:00:00')"});
+  }
+
+  void ConnectOk() {
+    Connect();
+    ASSERT_TRUE(Service().DbConnected);
+    ASSERT_EQ(Service().Settings.zentrovia_url1, platform_.BaseUrl());
+  }
+
+  std::vector<fake::RecordedRequest> Posts() const {
+    std::vector<fake::RecordedRequest> out;
+    for (auto& r : platform_.Requests())
+      if (r.method == "POST") out.push_back(r);
+    return out;
+  }
+
+  std::string Cursor() { return Value("select zentrovia_ultvenda from padrao"); }
+
+  std::string RawLog() { return test::ReadFile(dir() + "Zentrovia.log"); }
+
+  static std::string MovementPath(const std::string& till) {
+    return "/api-minoristas/api/v2/minoristas/7/locales/3/cajas/" + till + "/movimientos/lotes";
+  }
+
+  fake::FakePlatform platform_;
+};
+
+TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> rows;
+    std::string till;
+    Expected expected;
+  };
+  const std::vector<Case> cases = {
+      {"no till record; customer with tax id; short product code",
+       {Line{.venda = 1, .cliente = "1", .unit = "10.5", .subtotal = "10.5", .desconto = "0.5"}
+            .Sql(),
+        Line{.venda = 1,
+             .seq = 2,
+             .codigo = "'ABC'",
+             .unit = "3.2",
+             .qtd = "2.5",
+             .subtotal = "8",
+             .total = "8",
+             .automatico = "8"}
+            .Sql()},
+       "2",
+       {.numero = "5001",
+        .descuento = "0.5",
+        .recargo = "0",
+        .total = "18",
+        .cliente = R"("123.456.789-00")",
+        .descricao = "VENDA NA LOJA-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "10.5", "10", "0.5"),
+                     D("17763", "ABC", "CREME D\xC3\x89RMICO", "2.5", "3.2", "8", "0")},
+        .pagos = {P(9, "18")}}},
+      {"Venda a Vista with every amount 0",
+       {Line{.venda = 2,
+             .unit = "20",
+             .subtotal = "20",
+             .desconto = "2",
+             .total = "18",
+             .automatico = "20"}
+            .Sql(),
+        Caixa(2, "Venda a Vista", "0")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "18",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "20", "18", "2")},
+        .pagos = {P(9, "18")}}},
+      {"price 0 and a delivery fee",
+       {Line{.venda = 3,
+             .unit = "8",
+             .subtotal = "8",
+             .desconto = "0.5",
+             .total = "0",
+             .automatico = "7.5"}
+            .Sql(),
+        Line{.venda = 3,
+             .seq = 2,
+             .codigo = "'7891000100110'",
+             .unit = "12",
+             .subtotal = "12",
+             .desconto = "1",
+             .total = "11",
+             .automatico = "12.5"}
+            .Sql(),
+        Line{.venda = 3,
+             .seq = 3,
+             .codigo = "'XXENTREGAXX'",
+             .produto = "'TAXA DE ENTREGA'",
+             .unit = "4",
+             .subtotal = "4",
+             .total = "4",
+             .automatico = "4"}
+            .Sql(),
+        Caixa(3, "Venda a Vista", "30", "0", "0", "0", "0", "0", "6")},
+       "2",
+       {.numero = "5001",
+        .descuento = "-0.5",
+        .recargo = "4",
+        .total = "24",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "8", "7.5", "0"),
+                     D("100110", kParacetamol, kParacetamolJson, "1", "12", "12.5", "-0.5")},
+        .pagos = {P(9, "24")}}},
+      {"surcharge and Desconto Adicional",
+       {Line{.venda = 4,
+             .unit = "50",
+             .subtotal = "50",
+             .desconto = "5",
+             .total = "45",
+             .automatico = "48"}
+            .Sql(),
+        Line{.venda = 4,
+             .seq = 2,
+             .codigo = "'XXACRESCIMOXX'",
+             .produto = "'ACRESCIMO'",
+             .unit = "3",
+             .subtotal = "3",
+             .total = "3",
+             .automatico = "3"}
+            .Sql(),
+        Line{.venda = 4,
+             .seq = 3,
+             .codigo = "'XXDESCONTOXX'",
+             .produto = "'Desconto Adicional'",
+             .unit = "-4",
+             .subtotal = "-4",
+             .total = "-4",
+             .automatico = "-4"}
+            .Sql(),
+        Caixa(4, "Venda a Vista", "0", "0", "0", "47")},
+       "2",
+       {.numero = "5001",
+        .descuento = "6",
+        .recargo = "3",
+        .total = "47",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-PIX",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "50", "48", "2")},
+        .pagos = {P(1, "47")}}},
+      {"capped cheque and negative cash; no till number",
+       {Line{.venda = 5,
+             .unit = "100",
+             .subtotal = "100",
+             .total = "100",
+             .automatico = "100",
+             .terminal = "NULL"}
+            .Sql(),
+        Caixa(5, "Venda a Vista", "50", "150", "0", "0", "0", "0", "70")},
+       "1",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "100",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CHEQUE-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "100", "100", "0")},
+        .pagos = {P(11, "100"), P(9, "-20")}}},
+      {"e-commerce with cheque and cash",
+       {Line{.venda = 6, .unit = "60", .subtotal = "60", .total = "60", .automatico = "60"}.Sql(),
+        Caixa(6, "Venda a Vista", "20", "10", "0", "0", "0", "30")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "60",
+        .cliente = "null",
+        .canal = 3,
+        .descricao = "IFOOD-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "60", "60", "0")},
+        .pagos = {P(11, "10"), P(9, "30"), P(9, "20")}}},
+      {"card without authorization",
+       {Line{.venda = 7, .unit = "40", .subtotal = "40", .total = "40", .automatico = "40"}.Sql(),
+        Caixa(7, "Venda a Vista", "0", "0", "40"),
+        Cartao(7, "NULL", "'411111'", "'1234'", "CREDITO", "40")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "40",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CARTAO CREDITO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
+        .pagos = {P(10, "40")}}},
+      {"debit card without last digits and BIN",
+       {Line{.venda = 8, .unit = "40", .subtotal = "40", .total = "40", .automatico = "40"}.Sql(),
+        Caixa(8, "Venda a Vista", "0", "0", "40"),
+        Cartao(8, "'123'", "NULL", "NULL",
+               "D\xC3\x89"
+               "BITO",
+               "40")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "40",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CARTAO DEBITO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
+        .pagos = {P(13, "40", Card("RANDOM", "000123", "123456"))}}},
+      {"card amount without card rows",
+       {Line{.venda = 9, .unit = "20", .subtotal = "20", .total = "20", .automatico = "20"}.Sql(),
+        Caixa(9, "Venda a Vista", "0", "0", "25")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "20",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CARTAO CREDITO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "20", "20", "0")},
+        .pagos = {P(10, "20")}}},
+      {"DEBITO without the accent is credit",
+       {Line{.venda = 10, .unit = "40", .subtotal = "40", .total = "40", .automatico = "40"}.Sql(),
+        Caixa(10, "Venda a Vista", "0", "0", "40"),
+        Cartao(10, "'654321'", "'411111'", "'4321'", "DEBITO", "40")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "40",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CARTAO CREDITO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
+        .pagos = {P(10, "40", Card(R"("4321")", "654321", "411111"))}}},
+      {"two card rows and a cheque",
+       {Line{.venda = 11, .unit = "60", .subtotal = "60", .total = "60", .automatico = "60"}.Sql(),
+        Caixa(11, "Venda a Vista", "0", "10", "50"),
+        Cartao(11, "'11'", "'522222'", "'1111'",
+               "D\xC3\x89"
+               "BITO",
+               "20"),
+        Cartao(11, "'22'", "NULL", "'2222'", "CREDITO", "80")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "60",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CHEQUE-CARTAO DEBITO-CARTAO CREDITO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "60", "60", "0")},
+        .pagos = {P(11, "10"), P(13, "20", Card(R"("1111")", "11", "522222")),
+                  P(10, "60", Card(R"("2222")", "22", "123456"))}}},
+      {"NAO FISCAL; customer without tax id",
+       {Line{.venda = 12, .cliente = "2", .serie = "'NAO FISCAL'", .coo = "777"}.Sql(),
+        Caixa(12, "Venda a Prazo", "10")},
+       "2",
+       {.numero = "12",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "10",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "10", "10", "0")},
+        .pagos = {P(9, "10")}}},
+      {"partly cancelled",
+       {Line{.venda = 13, .unit = "30", .subtotal = "30", .total = "30", .automatico = "30"}.Sql(),
+        Line{.venda = 13,
+             .seq = 2,
+             .cancelamento = "'2026-12-06'",
+             .codigo = "'7891000100110'",
+             .unit = "12",
+             .subtotal = "12",
+             .total = "12",
+             .automatico = "12"}
+            .Sql(),
+        Caixa(13, "Venda a Vista", "30")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "42",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-DINHEIRO",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "30", "30", "0"),
+                     D("100110", kParacetamol, kParacetamolJson, "1", "12", "12", "0")},
+        .pagos = {P(9, "42")}}},
+      {"wholly cancelled: payments from the cancelled till record",
+       {Line{.venda = 14, .cancelamento = "'2026-12-06'"}.Sql(),
+        Line{.venda = 14,
+             .seq = 2,
+             .cancelamento = "'2026-12-06'",
+             .unit = "5",
+             .subtotal = "5",
+             .total = "5",
+             .automatico = "5"}
+            .Sql(),
+        Caixa(14, "Venda a Vista", "0", "15", "0", "0", "0", "0", "0", "caixacancelado")},
+       "2",
+       {.numero = "5001",
+        .descuento = "0",
+        .recargo = "0",
+        .total = "15",
+        .cliente = "null",
+        .descricao = "VENDA NA LOJA-CHEQUE",
+        .detalles = {D("100103", kDipirona, kDipironaName, "1", "10", "10", "0"),
+                     D("100103", kDipirona, kDipironaName, "1", "5", "5", "0")},
+        .pagos = {P(11, "15")}}},
+  };
+  for (const auto& c : cases) Sql(c.rows);
+  ConnectOk();
+
+  const std::regex random_digits(R"("ultimosDigitosTarjeta":(\d+),)");
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    timer.Rearm(1);
+    Service().EnviarVendasZentrovia();
+    const auto posts = Posts();
+    ASSERT_EQ(posts.size(), i + 1);
+    EXPECT_EQ(posts.back().path, MovementPath(c.till));
+    std::string body = posts.back().body;
+    std::smatch m;
+    if (std::regex_search(body, m, random_digits)) {
+      const int digits = std::stoi(m[1].str());
+      EXPECT_GE(digits, 1000);
+      EXPECT_LE(digits, 9999);
+      body = std::regex_replace(body, random_digits, R"("ultimosDigitosTarjeta":RANDOM,)");
+    }
+    EXPECT_EQ(body, c.expected.Body());
+    // The cursor follows every post, in memory and in the settings row.
+    EXPECT_EQ(Service().Settings.zentrovia_ultvenda, static_cast<int64_t>(i + 1));
+    EXPECT_EQ(Cursor(), std::to_string(i + 1));
+    EXPECT_TRUE(timer.Enabled());
+    EXPECT_EQ(timer.Interval(), 7000u);
+  }
+
+  // Nothing above the cursor: nothing is posted and the timer still runs.
+  timer.Disable();
+  Service().EnviarVendasZentrovia();
+  EXPECT_EQ(Posts().size(), cases.size());
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(timer.Interval(), 7000u);
+
+  const auto log = LogMessages();
+  EXPECT_NE(std::find(log.begin(), log.end(), "[Venda= 12]Ok:12"), log.end());
+}
+
+TEST_F(SalesUploadTest, ErrorDocumentMovesTheCursorARefusedConnectionDoesNot) {
+  Sql({Line{.venda = 1, .codigo = "'7891000100110'"}.Sql(), Line{.venda = 2, .coo = "5002"}.Sql()});
+  ConnectOk();
+
+  platform_.SetArticleError(kParacetamol);
+  Service().EnviarVendasZentrovia();
+  ASSERT_EQ(Posts().size(), 1u);
+  const auto log = LogMessages();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().rfind("[Venda= 5001]", 0), 0u) << log.back();
+  EXPECT_EQ(log.back().find("Ok:"), std::string::npos) << log.back();
+  EXPECT_EQ(Cursor(), "1");
+
+  // The platform cannot be reached: the post raises, the cursor stays, the timer runs.
+  const std::string url = Service().Settings.zentrovia_url1;
+  fake::FakePlatform closed;
+  const int closed_port = closed.Start(0);
+  closed.Stop();
+  Service().Settings.zentrovia_url1 = "http://127.0.0.1:" + std::to_string(closed_port);
+  timer.Disable();
+  EXPECT_THROW(Service().EnviarVendasZentrovia(), ERESTException);
+  EXPECT_EQ(Service().Settings.zentrovia_ultvenda, 1);
+  EXPECT_EQ(Cursor(), "1");
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(timer.Interval(), 7000u);
+
+  // Back online, the same sale goes out.
+  Service().Settings.zentrovia_url1 = url;
+  Service().EnviarVendasZentrovia();
+  const auto posts = Posts();
+  ASSERT_EQ(posts.size(), 2u);
+  EXPECT_NE(posts.back().body.find(R"("numero":"5002")"), std::string::npos);
+  EXPECT_EQ(Cursor(), "2");
+}
+
+TEST_F(SalesUploadTest, SaleWhoseDocumentCannotBeBuiltIsPostedEmptyAndPassedOver) {
+  // The payment statement reads the card table; without it the build fails after the
+  // preparing statements.
+  Sql({Line{.venda = 1}.Sql(), Caixa(1, "Venda a Vista", "10"), Line{.venda = 2}.Sql(),
+       "drop table vendacartao"});
+  ConnectOk();
+
+  Service().EnviarVendasZentrovia();
+  auto posts = Posts();
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].body, "");
+  EXPECT_EQ(posts[0].path, MovementPath("2"));
+  EXPECT_EQ(Cursor(), "1");
+
+  // The empty batch text, then the error in two lines (the server's message has line breaks
+  // of its own), then the platform's answer (which may log the posted, empty, body first).
+  const std::string ts = R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d - )";
+  const std::string raw = RawLog();
+  const std::regex entries(ts + R"(\r\n)" + ts +
+                           R"(Erro: EDatabaseError\r\nMensagem: [^\r]*VENDACARTAO[^\r]*\r\n)" +
+                           "(?:" + ts + R"(\r\n)?)" + ts + R"(\[Venda= 5001\][^\r\n]*\r\n$)");
+  EXPECT_TRUE(std::regex_search(raw, entries)) << raw;
+}
+
+TEST_F(SalesUploadTest, LowestQualifyingSaleFirstAndSpecialOnlySalesNeverPicked) {
+  auto special = [](int venda, int seq, const char* code) {
+    return Line{.venda = venda,
+                .seq = seq,
+                .codigo = std::string("'") + code + "'",
+                .produto = "'Desconto Adicional'",
+                .serie = "'NAO FISCAL'"}
+        .Sql();
+  };
+  Sql({// Stored before the lower-numbered sales.
+       Line{.venda = 21, .serie = "'NAO FISCAL'"}.Sql(),
+       Line{.venda = 20, .serie = "'NAO FISCAL'"}.Sql(),
+       // Only special lines: invisible to the upload.
+       special(15, 1, "XXDESCONTOXX"), special(15, 2, "XXACRESCIMOXX"),
+       special(15, 3, "XXENTREGAXX"), special(15, 4, "RECARGACELULAR"),
+       // Before the start date.
+       Line{.venda = 10, .data = "'2026-11-20'", .serie = "'NAO FISCAL'"}.Sql()});
+  ConnectOk();
+
+  for (int i = 0; i < 3; ++i) Service().EnviarVendasZentrovia();
+  const auto posts = Posts();
+  ASSERT_EQ(posts.size(), 2u);
+  EXPECT_NE(posts[0].body.find(R"("numero":"20")"), std::string::npos) << posts[0].body;
+  EXPECT_NE(posts[1].body.find(R"("numero":"21")"), std::string::npos) << posts[1].body;
+  EXPECT_EQ(Cursor(), "21");
+}
+
+}  // namespace
+}  // namespace zv
