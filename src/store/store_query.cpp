@@ -848,6 +848,18 @@ void TStoreQuery::ExecSQL() {
     ops.PrepareStatement(st);
     ops.BuildInput(st);
     Impl& m = *impl_;
+    if (ops.IsCursor()) {
+      // A query run for its effect only (a lock, a generator step): open and close it.
+      ops.StartTransaction(st, m.stmt_type == isc_info_sql_stmt_select);
+      m.rs = m.stmt->openCursor(st, m.tra, m.in_meta, m.in_meta ? m.in_buf.data() : nullptr,
+                                m.out_meta, 0);
+      m.rs->fetchNext(st, m.out_buf.data());
+      m.rs->close(st);
+      m.rs = nullptr;
+      if (m.owns_tra) m.tra->commit(st);
+      m.tra = nullptr;
+      return;
+    }
     ops.StartTransaction(st, false);
     sent = true;
     m.stmt->execute(st, m.tra, m.in_meta, m.in_meta ? m.in_buf.data() : nullptr,

@@ -218,6 +218,10 @@ TEST_F(StoreQueryTest, EveryStatementIsCommittedOnItsOwn) {
   EXPECT_EQ(q.FieldByName("n").AsInteger(), 1);
   q.Open();
   EXPECT_EQ(q.FieldByName("n").AsInteger(), 2);
+  q.ExecSQL();  // a query run for its effect
+  EXPECT_FALSE(q.Active());
+  q.Open();
+  EXPECT_EQ(q.FieldByName("n").AsInteger(), 4);
   EXPECT_EQ(reader.FieldByName("id").AsInteger(), 1);
   reader.Next();
   EXPECT_EQ(reader.FieldByName("id").AsInteger(), 2);
