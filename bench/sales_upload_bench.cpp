@@ -173,13 +173,16 @@ int main(int argc, char** argv) {
 
   // Lines per sale of the generator, to size the stores by rows.
   double rows_per_sale = 3;
-  {
+  try {
     const std::string db = zv::sample::DefaultDataDirectory() + "bench_sales_probe.fdb";
     auto so = StoreOptions(200, "http://127.0.0.1:1");
     so.days = 1;
     const auto s = zv::sample::BuildSampleStore(db, so);
     if (s.sales > 0) rows_per_sale = static_cast<double>(s.vendas_rows) / s.sales;
     zv::sample::DropStore(db);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "sample store: %s\n", e.what());
+    return 2;
   }
 
   std::printf("Sales upload: SrvZentrovia -SYNC -NOPROBE, %lld sales per run\n",
@@ -188,7 +191,13 @@ int main(int argc, char** argv) {
               "build s", "wall ms/sale", "sales/s", "CPU ms/sale", "peak MB", "exit");
   std::vector<RunResult> results;
   for (int64_t rows : opt.rows) {
-    const RunResult r = RunOne(opt, rows, rows_per_sale, work);
+    RunResult r;
+    try {
+      r = RunOne(opt, rows, rows_per_sale, work);
+    } catch (const std::exception& e) {
+      std::printf("%12lld  failed: %s\n", static_cast<long long>(rows), e.what());
+      continue;
+    }
     results.push_back(r);
     const double sent = r.posted > 0 ? static_cast<double>(r.posted) : 1.0;
     std::printf("%12lld %8lld %8lld %9.1f %11.3f %11.1f %11.3f %10.1f %9d\n",

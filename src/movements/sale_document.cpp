@@ -1,6 +1,9 @@
 // The build of one sale's movement document from the store database: the preparing
 // statements, the detail lines, the payment rules and the header.
 
+#include <string>
+#include <vector>
+
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
 #include "platform/errors.h"
@@ -95,7 +98,19 @@ void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& do
   const Money cartao = row.FieldByName("cartao").AsMoney();
   if (cartao > Money()) {
     OpenSale(q2, kCardRowsStatement, doc.venda);
-    if (q2.RecordCount() <= 1) {
+    // The rows are read whole first: how many there are decides how they are used.
+    struct CardRow {
+      std::string operacao, autorizacao, ultimos, bin;
+      Money valortotal;
+    };
+    std::vector<CardRow> cards;
+    for (; !q2.Eof(); q2.Next()) {
+      cards.push_back({q2.FieldByName("operacao").AsString(),
+                       q2.FieldByName("autorizacao").AsString(),
+                       q2.FieldByName("ultimosquatrodigitos").AsString(),
+                       q2.FieldByName("bin").AsString(), q2.FieldByName("valortotal").AsMoney()});
+    }
+    if (cards.size() <= 1) {
       // One card (or none recorded): the till record carries the amount and the card.
       const int64_t code = CardCode(row.FieldByName("operacao").AsString());
       auto pago = NewPayment(code, AtMost(cartao, cap));
@@ -105,13 +120,10 @@ void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& do
       append(std::move(pago), CardSuffix(code));
     } else {
       // Split across cards: each card row is its own payment, capped by the goods alone.
-      for (; !q2.Eof(); q2.Next()) {
-        const int64_t code = CardCode(q2.FieldByName("operacao").AsString());
-        auto pago =
-            NewPayment(code, AtMost(q2.FieldByName("valortotal").AsMoney(), doc.lines_total));
-        AddCardFields(*pago, q2.FieldByName("autorizacao").AsString(),
-                      q2.FieldByName("ultimosquatrodigitos").AsString(),
-                      q2.FieldByName("bin").AsString());
+      for (const CardRow& card : cards) {
+        const int64_t code = CardCode(card.operacao);
+        auto pago = NewPayment(code, AtMost(card.valortotal, doc.lines_total));
+        AddCardFields(*pago, card.autorizacao, card.ultimos, card.bin);
         append(std::move(pago), CardSuffix(code));
       }
     }
@@ -183,7 +195,12 @@ void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) 
   if (!q2.IsEmpty()) Doc.additional_discount = q2.FieldByName("desconto").AsMoney();
 
   OpenSale(q2, kCancellationShapeStatement, Venda);
-  Doc.partial = q2.RecordCount() > 1;
+  // More than one distinct value: some lines cancelled and some not.
+  Doc.partial = false;
+  if (!q2.Eof()) {
+    q2.Next();
+    Doc.partial = !q2.Eof();
+  }
   if (Doc.partial) {
     OpenSale(q2, kPartialCancellationStatement, Venda);
     Doc.partial_total = q2.FieldByName("totalcancelamentoparcial").AsMoney();
