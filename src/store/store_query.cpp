@@ -898,8 +898,34 @@ int64_t TStoreQuery::RecordCount() {
   QueryOps ops{*this, *impl_};
   if (!connection_->options.record_count_total)
     return m.position + static_cast<int64_t>(m.ahead.size());
-  // Ask the server to count the result; only when it cannot (a statement that is no plain
-  // query) read the rest of the rows ahead.
+
+  // Reads rows ahead (they are delivered later, in order) until the end or the limit;
+  // true when the end was reached.
+  auto read_ahead = [&](size_t limit) {
+    ops.Guard([&](Firebird::ThrowStatusWrapper* st) {
+      while (m.rs && m.ahead.size() < limit) {
+        if (m.rs->fetchNext(st, m.out_buf.data()) != Firebird::IStatus::RESULT_OK) {
+          m.rs->close(st);
+          m.rs = nullptr;
+          if (m.owns_tra) m.tra->commit(st);
+          m.tra = nullptr;
+          break;
+        }
+        std::vector<TStoreField> r;
+        ops.DecodeRow(st, r);
+        m.ahead.push_back(std::move(r));
+      }
+    });
+    if (m.rs) return false;
+    m.total = m.position + static_cast<int64_t>(m.ahead.size());
+    return true;
+  };
+
+  // The results the jobs count are a few rows, mostly already in the client's buffer:
+  // reading them ahead costs nothing. Larger ones are counted by the server, so they are
+  // never held in memory.
+  constexpr size_t kReadAheadRows = 256;
+  if (read_ahead(kReadAheadRows)) return m.total;
   bool counted = false;
   try {
     FbStatus status(ops.Lib());
@@ -929,28 +955,10 @@ int64_t TStoreQuery::RecordCount() {
       connection_->impl().Abandon(*connection_);
       throw EDatabaseError(text);
     }
+    // Not a plain query (FOR UPDATE, a procedure): the rows themselves are counted.
   }
   if (counted) return m.total;
-  ops.Guard([&](Firebird::ThrowStatusWrapper* st) {
-    std::vector<TStoreField> current = m.row;
-    int64_t pos = m.position;
-    while (m.rs) {
-      int rc = m.rs->fetchNext(st, m.out_buf.data());
-      if (rc != Firebird::IStatus::RESULT_OK) {
-        m.rs->close(st);
-        m.rs = nullptr;
-        if (m.owns_tra) m.tra->commit(st);
-        m.tra = nullptr;
-        break;
-      }
-      std::vector<TStoreField> r;
-      ops.DecodeRow(st, r);
-      m.ahead.push_back(std::move(r));
-    }
-    m.row = std::move(current);
-    m.position = pos;
-    m.total = pos + static_cast<int64_t>(m.ahead.size());
-  });
+  read_ahead(SIZE_MAX);
   return m.total;
 }
 
