@@ -116,8 +116,20 @@ RunResult RunOne(const Options& opt, int64_t target_rows, double rows_per_sale,
   const int64_t sales_per_day =
       std::max<int64_t>(1, static_cast<int64_t>(target_rows / rows_per_sale / 7.0 + 0.5));
   auto t0 = std::chrono::steady_clock::now();
-  const auto summary =
-      zv::sample::BuildSampleStore(db, StoreOptions(sales_per_day, platform.BaseUrl()));
+  // The Firebird server is shared with the test suites, some of which restart it: a build
+  // cut short that way is started again.
+  zv::sample::SampleSummary summary;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      summary = zv::sample::BuildSampleStore(db, StoreOptions(sales_per_day, platform.BaseUrl()));
+      break;
+    } catch (const std::exception& e) {
+      if (attempt == 3) throw;
+      std::fprintf(stderr, "building the %lld-row store failed (%s); again\n",
+                   static_cast<long long>(target_rows), e.what());
+      sleep(2);
+    }
+  }
   r.build_seconds = Seconds(std::chrono::steady_clock::now() - t0);
   r.vendas_rows = summary.vendas_rows;
   r.sales_in_store = summary.sales;
