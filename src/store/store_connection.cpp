@@ -48,6 +48,7 @@ TStoreConnection::TStoreConnection() : impl_(std::make_unique<Impl>()) {}
 
 TStoreConnection::~TStoreConnection() {
   Close();
+  impl_->DetachParked(true);
   for (TStoreQuery::Impl* q : impl_->queries) q->Orphan();
   impl_->queries.clear();
 }
@@ -98,6 +99,29 @@ void TStoreConnection::Open() {
     target += ":" + database;
   }
 
+  const std::string key = target + '\n' + ParamValue("User_Name") + '\n' + ParamValue("Password") +
+                          '\n' + std::to_string(dialect) + '\n' + ParamValue("CharacterSet") +
+                          '\n' + std::to_string(reinterpret_cast<uintptr_t>(&lib));
+  if (impl_->parked) {
+    if (impl_->parked_key == key) {
+      FbStatus ping_status(lib);
+      try {
+        impl_->parked->ping(ping_status.get());
+        impl_->att = impl_->parked;
+        impl_->meta_tra = impl_->parked_meta_tra;
+        impl_->parked = nullptr;
+        impl_->parked_meta_tra = nullptr;
+        impl_->key = key;
+        ++impl_->epoch;
+        return;
+      } catch (const Firebird::FbException&) {
+        impl_->DetachParked(false);  // gone with the server: attach anew
+      }
+    } else {
+      impl_->DetachParked(true);
+    }
+  }
+
   FbStatus status(lib);
   Firebird::IXpbBuilder* dpb = nullptr;
   try {
@@ -115,6 +139,7 @@ void TStoreConnection::Open() {
     dpb->dispose();
     dpb = nullptr;
     impl_->att = att;
+    impl_->key = key;
     ++impl_->epoch;
   } catch (const Firebird::FbException& e) {
     if (dpb) dpb->dispose();
@@ -125,20 +150,35 @@ void TStoreConnection::Open() {
 void TStoreConnection::Close() {
   for (TStoreQuery::Impl* q : impl_->queries) q->Release(/*polite=*/true);
   if (!impl_->att) return;
-  FbStatus status(*impl_->lib);
-  if (impl_->meta_tra) {
+  impl_->DetachParked(true);
+  impl_->parked = impl_->att;
+  impl_->parked_meta_tra = impl_->meta_tra;
+  impl_->parked_key = impl_->key;
+  impl_->att = nullptr;
+  impl_->meta_tra = nullptr;
+}
+
+void TStoreConnection::Impl::DetachParked(bool polite) {
+  if (!parked) return;
+  if (!polite) {
+    ReleaseQuietly(parked_meta_tra);
+    ReleaseQuietly(parked);
+    return;
+  }
+  FbStatus status(*lib);
+  if (parked_meta_tra) {
     try {
-      impl_->meta_tra->commit(&status);
-      impl_->meta_tra = nullptr;
+      parked_meta_tra->commit(&status);
+      parked_meta_tra = nullptr;
     } catch (const Firebird::FbException&) {
-      ReleaseQuietly(impl_->meta_tra);
+      ReleaseQuietly(parked_meta_tra);
     }
   }
   try {
-    impl_->att->detach(&status);
-    impl_->att = nullptr;
+    parked->detach(&status);
+    parked = nullptr;
   } catch (const Firebird::FbException&) {
-    ReleaseQuietly(impl_->att);
+    ReleaseQuietly(parked);
   }
 }
 

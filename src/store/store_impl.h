@@ -21,6 +21,17 @@ struct TStoreConnection::Impl {
   // prepares it again.
   uint64_t epoch = 0;
   std::vector<TStoreQuery::Impl*> queries;
+  // The login of the current attachment.
+  std::string key;
+
+  // Close keeps the server session of the attachment and Open takes it back (after checking
+  // that the server still answers) when the login is the same: a fresh attach costs the
+  // authentication handshake, milliseconds of CPU, and the jobs close and reopen the
+  // connection for every sale. Only the session is kept; every query is closed as before.
+  Firebird::IAttachment* parked = nullptr;
+  Firebird::ITransaction* parked_meta_tra = nullptr;
+  std::string parked_key;
+  void DetachParked(bool polite);
 
   // Drops the attachment without talking to the server (it is gone) and frees every query's
   // handles.

@@ -80,6 +80,51 @@ TEST_F(StoreReconnectTest, NextStatementAfterAServerRestartSucceeds) {
   q.ExecSQL();
   EXPECT_EQ(Value("select zentrovia_ultvenda from padrao"), "121");
   EXPECT_TRUE(svc.StoreConnection->Connected());
+
+  // A settings reload right after a restart reopens the connection without a failure.
+  {
+    ServerRestartGuard server;
+    server.Stop();
+    server.Start();
+  }
+  svc.GetCredenciaisZentrovia();
+  EXPECT_EQ(svc.Settings.zentrovia_ultvenda, 121);
+  for (const std::string& line : LogMessages())
+    EXPECT_EQ(line.find("Falha"), std::string::npos) << line;
+}
+
+// Close and Open keep the server session when the login is the same (the jobs reopen the
+// connection for every sale), and only then.
+TEST_F(StoreReconnectTest, ReopeningKeepsTheSessionOfTheSameLoginOnly) {
+  CreateStore();
+  TFBConn fb;
+  TStoreConnection conn;
+  fb.CreateConn("localhost", db_path, "3050", "SYSDBA", "pelvoxard", conn);
+  fb.ConfigureConnection(conn);
+  fb.ConnectConn(conn);
+  TStoreQuery q(&conn);
+  auto session = [&] {
+    q.ClearSQL();
+    q.AddSQL("select current_connection as id from RDB$DATABASE");
+    q.Open();
+    return q.FieldByName("id").AsInteger();
+  };
+  const int64_t first = session();
+  conn.Close();
+  EXPECT_FALSE(conn.Connected());
+  EXPECT_FALSE(q.Active());
+  conn.Open();
+  EXPECT_EQ(session(), first);
+
+  fb.CreateConn("127.0.0.1", db_path, "3050", "SYSDBA", "pelvoxard", conn);
+  fb.ConfigureConnection(conn);
+  conn.Close();
+  conn.Open();
+  const int64_t second = session();
+  EXPECT_NE(second, first);
+  EXPECT_EQ(Value("select count(*) from mon$attachments where mon$attachment_id = " +
+                  std::to_string(first)),
+            "0");
 }
 
 }  // namespace
