@@ -67,7 +67,9 @@ class TStoreConnection {
 
   // Attaches; throws EDatabaseError with the server's message when it cannot.
   void Open();
-  // Detaches (closes every query on it first). Never throws.
+  // Closes every query on it and ends the connection. Never throws. The server session is
+  // kept for the next Open with the same login (checked alive first), as a fresh
+  // attachment costs an authentication handshake; the destructor detaches it.
   void Close();
   bool Connected() const;
 
