@@ -30,6 +30,16 @@ std::wstring BuiltServiceExe() {
   return full;
 }
 
+std::string SystemText(DWORD code) {
+  wchar_t buf[512] = {};
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buf, 512, nullptr);
+  std::wstring text(buf, n);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+    text.pop_back();
+  return zvtest::Narrow(text);
+}
+
 // The log's messages in order; each line must carry the "dd/mm/yyyy hh:mm:ss - " stamp.
 std::vector<std::string> LogMessages(const std::wstring& log_path) {
   const std::string text = zv::AnsiToUtf8(zvtest::ReadFileBytes(log_path));
@@ -56,7 +66,9 @@ class ServiceManagerTest : public ::testing::Test {
     scm_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(scm_, nullptr) << GetLastError();
     RemoveLeftoverService();
-    dir_ = zvtest::MakeScratchDirectory(L"zv-service-");
+    // An accent in the installation's path: the registration, the log, the lock and the
+    // firewall value all take it.
+    dir_ = zvtest::MakeScratchDirectory(L"zv-servi\u00e7o-");
     exe_ = dir_ + L"SrvZentrovia.exe";
     ASSERT_TRUE(CopyFileW(BuiltServiceExe().c_str(), exe_.c_str(), FALSE))
         << "cannot copy " << zvtest::Narrow(BuiltServiceExe());
@@ -126,7 +138,9 @@ TEST_F(ServiceManagerTest, InstallRunPauseContinueStopUninstall) {
   // A second registration fails and says why; the first stays.
   auto again = RunExe(L"-install -silent");
   EXPECT_NE(again.exit_code, 0u);
-  EXPECT_NE(again.output.find("SrvZentrovia"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("SrvZentrovia: " + SystemText(ERROR_SERVICE_EXISTS)),
+            std::string::npos)
+      << again.output;
 
   // Start, pause, continue, stop through the service control manager.
   ASSERT_TRUE(StartServiceW(s, 0, nullptr)) << GetLastError();
@@ -194,7 +208,9 @@ TEST_F(ServiceManagerTest, InstallRunPauseContinueStopUninstall) {
 TEST_F(ServiceManagerTest, UninstallOfAnUnregisteredServiceFailsAndSaysWhy) {
   auto result = RunExe(L"-UNINSTALL -SILENT");
   EXPECT_NE(result.exit_code, 0u);
-  EXPECT_NE(result.output.find("SrvZentrovia"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("SrvZentrovia: " + SystemText(ERROR_SERVICE_DOES_NOT_EXIST)),
+            std::string::npos)
+      << result.output;
   const std::vector<std::string> expected = {
       "Servi\xC3\xA7o criado",
       "Iniciando desinstala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o",
