@@ -7,6 +7,7 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <iostream>
@@ -81,11 +82,14 @@ struct Host {
   asio::executor_work_guard<asio::io_context::executor_type> work;
   ControlQueue controls;
   SERVICE_STATUS_HANDLE status_handle = nullptr;
+  std::mutex status_mutex;
   SERVICE_STATUS status{};
   int exit_code = 0;
 
-  // Only the service thread reports states.
+  // The service thread reports states; while a stop waits for a running cycle, a second
+  // thread repeats the pending state.
   void Report(DWORD state, DWORD win32_exit = NO_ERROR) {
+    std::lock_guard<std::mutex> lock(status_mutex);
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
@@ -99,6 +103,11 @@ struct Host {
     status.dwCheckPoint = pending ? status.dwCheckPoint + 1 : 0;
     status.dwWaitHint = pending ? kWaitHint : 0;
     SetServiceStatus(status_handle, &status);
+  }
+
+  DWORD State() {
+    std::lock_guard<std::mutex> lock(status_mutex);
+    return status.dwCurrentState;
   }
 
   void EndMainLoop() {
@@ -126,6 +135,31 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   }
 }
 
+// Runs a stop or shutdown event in the stop-pending state. The stop waits for a running
+// cycle, which may wait up to a minute on the platform: meanwhile the service control manager
+// sees the checkpoint advance and does not take the service for hung.
+template <typename F>
+bool RunStopping(Host& host, const char* name, F&& event) {
+  host.Report(SERVICE_STOP_PENDING);
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread heartbeat([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!cv.wait_for(lock, std::chrono::milliseconds(kWaitHint / 2), [&] { return done; })) {
+      host.Report(SERVICE_STOP_PENDING);
+    }
+  });
+  const bool ok = RunEvent(name, std::forward<F>(event));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  cv.notify_one();
+  heartbeat.join();
+  return ok;
+}
+
 void ServiceLoop(Host& host) {
   TSrvZentrovia& module = host.module;
   if (!RunEvent("ServiceStart", [&] { module.ServiceStart(); })) {
@@ -137,18 +171,16 @@ void ServiceLoop(Host& host) {
   host.Report(SERVICE_RUNNING);
   RunEvent("ServiceExecute", [&] { module.ServiceExecute(); });
   for (bool done = false; !done;) {
-    const DWORD state = host.status.dwCurrentState;
+    const DWORD state = host.State();
     switch (host.controls.Pop()) {
       case SERVICE_CONTROL_STOP:
-        host.Report(SERVICE_STOP_PENDING);
         // A failed stop event is reported; the service stops all the same, since the stop
         // has already released what the cycles need and no cycle starts after it.
-        RunEvent("ServiceStop", [&] { module.ServiceStop(); });
+        RunStopping(host, "ServiceStop", [&] { module.ServiceStop(); });
         done = true;
         break;
       case SERVICE_CONTROL_SHUTDOWN:
-        host.Report(SERVICE_STOP_PENDING);
-        RunEvent("ServiceShutdown", [&] { module.ServiceShutdown(); });
+        RunStopping(host, "ServiceShutdown", [&] { module.ServiceShutdown(); });
         done = true;
         break;
       case SERVICE_CONTROL_PAUSE:
