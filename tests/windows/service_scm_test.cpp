@@ -93,9 +93,10 @@ class ServiceManagerTest : public ::testing::Test {
     return zvtest::RunProcess(L"\"" + exe_ + L"\" " + args, timeout_ms);
   }
 
-  static bool WaitForState(SC_HANDLE s, DWORD state, SERVICE_STATUS_PROCESS* out = nullptr) {
+  static bool WaitForState(SC_HANDLE s, DWORD state, SERVICE_STATUS_PROCESS* out = nullptr,
+                           int tenths = 300) {
     SERVICE_STATUS_PROCESS status{};
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < tenths; ++i) {
       DWORD needed = 0;
       if (QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                sizeof status, &needed) &&
@@ -203,6 +204,49 @@ TEST_F(ServiceManagerTest, InstallRunPauseContinueStopUninstall) {
       "Servi\xC3\xA7o encerrado",
   };
   EXPECT_EQ(LogMessages(dir_ + L"Zentrovia.log"), expected);
+}
+
+// A control whose event fails (here: the log is held open by another process) is reported to
+// the event log; a pause leaves the service running, a stop still stops it.
+TEST_F(ServiceManagerTest, EventsThatFailLeaveThePauseUndoneButStopAllTheSame) {
+  ASSERT_EQ(RunExe(L"/INSTALL /SILENT").exit_code, 0u);
+  SC_HANDLE s = OpenServiceW(scm_, kService, SERVICE_ALL_ACCESS);
+  ASSERT_NE(s, nullptr);
+  ASSERT_TRUE(StartServiceW(s, 0, nullptr)) << GetLastError();
+  SERVICE_STATUS_PROCESS running{};
+  ASSERT_TRUE(WaitForState(s, SERVICE_RUNNING, &running));
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
+
+  const std::wstring log = dir_ + L"Zentrovia.log";
+  HANDLE held = CreateFileW(log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(ControlService(s, SERVICE_CONTROL_PAUSE, &status)) << GetLastError();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  SERVICE_STATUS_PROCESS after{};
+  EXPECT_FALSE(WaitForState(s, SERVICE_PAUSED, &after, 10));
+  EXPECT_EQ(after.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+
+  ASSERT_TRUE(ControlService(s, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(WaitForState(s, SERVICE_STOPPED));
+  if (process) {
+    EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+    CloseHandle(process);
+  }
+  CloseHandle(held);
+  CloseServiceHandle(s);
+
+  const std::vector<std::string> expected = {
+      "Servi\xC3\xA7o criado",
+      "Iniciando instala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o",
+      "Servi\xC3\xA7o instalado com sucesso",
+      "Servi\xC3\xA7o encerrado",
+      "Servi\xC3\xA7o criado",
+      "Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
+      "Servi\xC3\xA7o executado",
+  };
+  EXPECT_EQ(LogMessages(log), expected);
 }
 
 TEST_F(ServiceManagerTest, UninstallOfAnUnregisteredServiceFailsAndSaysWhy) {
