@@ -2,12 +2,19 @@
 // The two foreground modes for support people: -SYNC runs the service's cycles back to
 // back; -STATUS reports, without changing anything, where the service stands.
 
+#include <cstdint>
 #include <iosfwd>
 
 namespace zv {
 
 class TSrvZentrovia;
 class ManualTimer;
+class TStoreQuery;
+struct IntegrationSettings;
+
+// Sales above the sales cursor and on or after the start date: what the sales upload has
+// still to send. Runs on q.
+int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s);
 
 struct SyncRunOptions {
   long max_cycles = 0;    // 0: until nothing is left to send

@@ -8,30 +8,20 @@
 
 namespace zv {
 
-namespace {
-
-// Sales above the cursor, for the progress line only.
-int64_t CountPendingSales(TSrvZentrovia& m) {
-  try {
-    TStoreQuery& q = *m.StoreQuery3;
-    q.ClearSQL();
-    q.AddSQL(
-        "select count(distinct v.venda) as pendentes from vendas v where v.venda > :ultvenda "
-        "and v.data >= :datainicio and v.codigoproduto not in ('XXDESCONTOXX', "
-        "'XXACRESCIMOXX', 'XXENTREGAXX', 'RECARGACELULAR')");
-    q.ParamByName("ultvenda").AsInteger(m.Settings.zentrovia_ultvenda);
-    q.ParamByName("datainicio").AsDate(m.Settings.zentrovia_datainicio);
-    q.Prepare();
-    q.Open();
-    int64_t n = q.FieldByName("pendentes").AsInteger();
-    q.ClearSQL();
-    return n;
-  } catch (const Exception&) {
-    return -1;
-  }
+int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
+  q.ClearSQL();
+  q.AddSQL(
+      "select count(distinct v.venda) as pendentes from vendas v where v.venda > :ultvenda "
+      "and v.data >= :datainicio and v.codigoproduto not in ('XXDESCONTOXX', "
+      "'XXACRESCIMOXX', 'XXENTREGAXX', 'RECARGACELULAR')");
+  q.ParamByName("ultvenda").AsInteger(s.zentrovia_ultvenda);
+  q.ParamByName("datainicio").AsDate(s.zentrovia_datainicio);
+  q.Prepare();
+  q.Open();
+  int64_t n = q.FieldByName("pendentes").AsInteger();
+  q.ClearSQL();
+  return n;
 }
-
-}  // namespace
 
 int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions& options,
                       std::ostream& out) {
@@ -72,7 +62,13 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
         }
         out << "Connected to the store database " << m.StoreServer << ":" << m.StoreDatabasePath
             << std::endl;
-        if (options.progress) pending = CountPendingSales(m);
+        if (options.progress) {
+          try {
+            pending = CountPendingSales(*m.StoreQuery3, m.Settings);
+          } catch (const Exception&) {
+            pending = -1;  // the progress line then shows what was sent only
+          }
+        }
         break;
       case CycleOutcome::JobDone: {
         const uint64_t posted = m.Zentrovia->PostCount() - posts_before;

@@ -60,6 +60,10 @@ enum class CycleOutcome {
 
 struct MovementDocument;  // movements/movement_document.h
 
+// Runs the settings query on q and reads the row into s (the documented defaults when no
+// row qualifies). Changes nothing in the store.
+void ReadSettingsRow(TStoreQuery& q, IntegrationSettings& s);
+
 class TSrvZentrovia {
  public:
   // Process start: creates the module (ServiceCreate).
@@ -98,6 +102,10 @@ class TSrvZentrovia {
 
   // ---- Store (store/) ----
   void IniConn();
+  // The connect steps of IniConn without its log line and settings reload: reads the ini
+  // file, creates the store objects, tries both passwords. Returns whether it connected,
+  // with the last error's text in *error when it did not.
+  bool ConnectStore(std::string* error);
   void GetCredenciaisZentrovia();
 
   // ---- Platform (platform/) ----

@@ -32,7 +32,7 @@ constexpr const char* kStartDateAdjusted =
 
 }  // namespace
 
-void TSrvZentrovia::IniConn() {
+bool TSrvZentrovia::ConnectStore(std::string* error) {
   const std::string ini = env_.exe_dir + "Dorvali.ini";
   StoreServer = ReadIniString(ini, "Dorvali", "Servidor", "localhost");
   StoreDatabasePath = ReadIniString(ini, "Dorvali", "Caminho", env_.exe_dir + "DORVALI.FDB");
@@ -49,24 +49,53 @@ void TSrvZentrovia::IniConn() {
                        *StoreConnection);
     FBConn->ConfigureConnection(*StoreConnection);
     FBConn->ConnectConn(*StoreConnection);
-    DbConnected = true;
   };
+  bool connected = false;
   try {
     attempt("pelvoxard");
-  } catch (const std::exception&) {
+    connected = true;
+  } catch (const std::exception& first) {
+    // The first attempt's error says what went wrong with the usual password.
+    if (error) *error = first.what();
     try {
       attempt("mirsol");
+      connected = true;
     } catch (const std::exception&) {
-      DoSaveLog(kConnectionFailed);
-      DbConnected = false;
     }
   }
 
   StoreQuery1->SetConnection(StoreConnection.get());
   StoreQuery2->SetConnection(StoreConnection.get());
   StoreQuery3->SetConnection(StoreConnection.get());
+  return connected;
+}
 
+void TSrvZentrovia::IniConn() {
+  DbConnected = ConnectStore(nullptr);
+  if (!DbConnected) DoSaveLog(kConnectionFailed);
   GetCredenciaisZentrovia();
+}
+
+void ReadSettingsRow(TStoreQuery& q, IntegrationSettings& s) {
+  q.ClearSQL();
+  q.AddSQL(kSettingsQuery);
+  q.Open();
+  // Each value replaces the one in memory as soon as it is read.
+  s.zentrovia_ultvenda = q.FieldByName("zentrovia_ultvenda").AsInteger();
+  s.zentrovia_ultcaixa = q.FieldByName("zentrovia_ultcaixa").AsDateTime();
+  s.zentrovia_verificapromo = q.FieldByName("zentrovia_verificapromo").AsDateTime();
+  s.zentrovia_verificareenvio = q.FieldByName("zentrovia_verificareenvio").AsDateTime();
+  s.zentrovia_ultcancelamento = q.FieldByName("zentrovia_ultcancelamento").AsInteger();
+  s.zentrovia_url1 = q.FieldByName("zentrovia_url1").AsString();
+  s.zentrovia_url2 = q.FieldByName("zentrovia_url2").AsString();
+  s.zentrovia_url3 = q.FieldByName("zentrovia_url3").AsString();
+  s.zentrovia_intervalo = q.FieldByName("zentrovia_intervalo").AsInteger();
+  s.zentrovia_usuario = q.FieldByName("zentrovia_usuario").AsString();
+  s.zentrovia_senha = q.FieldByName("zentrovia_senha").AsString();
+  s.zentrovia_idempresa = q.FieldByName("zentrovia_idempresa").AsString();
+  s.zentrovia_idlocal = q.FieldByName("zentrovia_idlocal").AsString();
+  s.zentrovia_datainicio = q.FieldByName("zentrovia_datainicio").AsDateTime();
+  s.cnpj = q.FieldByName("cnpj").AsString();
 }
 
 void TSrvZentrovia::GetCredenciaisZentrovia() {
@@ -79,26 +108,8 @@ void TSrvZentrovia::GetCredenciaisZentrovia() {
 
     TStoreQuery& q = *StoreQuery1;
     q.SetConnection(StoreConnection.get());
-    q.ClearSQL();
-    q.AddSQL(kSettingsQuery);
-    q.Open();
-
     IntegrationSettings& s = Settings;
-    s.zentrovia_ultvenda = q.FieldByName("zentrovia_ultvenda").AsInteger();
-    s.zentrovia_ultcaixa = q.FieldByName("zentrovia_ultcaixa").AsDateTime();
-    s.zentrovia_verificapromo = q.FieldByName("zentrovia_verificapromo").AsDateTime();
-    s.zentrovia_verificareenvio = q.FieldByName("zentrovia_verificareenvio").AsDateTime();
-    s.zentrovia_ultcancelamento = q.FieldByName("zentrovia_ultcancelamento").AsInteger();
-    s.zentrovia_url1 = q.FieldByName("zentrovia_url1").AsString();
-    s.zentrovia_url2 = q.FieldByName("zentrovia_url2").AsString();
-    s.zentrovia_url3 = q.FieldByName("zentrovia_url3").AsString();
-    s.zentrovia_intervalo = q.FieldByName("zentrovia_intervalo").AsInteger();
-    s.zentrovia_usuario = q.FieldByName("zentrovia_usuario").AsString();
-    s.zentrovia_senha = q.FieldByName("zentrovia_senha").AsString();
-    s.zentrovia_idempresa = q.FieldByName("zentrovia_idempresa").AsString();
-    s.zentrovia_idlocal = q.FieldByName("zentrovia_idlocal").AsString();
-    s.zentrovia_datainicio = q.FieldByName("zentrovia_datainicio").AsDateTime();
-    s.cnpj = q.FieldByName("cnpj").AsString();
+    ReadSettingsRow(q, s);
 
     // Nothing older than two calendar months is ever sent.
     const DateTime limit = clock().Today().AddMonths(-2);
