@@ -1,7 +1,8 @@
 #pragma once
 // The movement document: one sale of the store as the platform's movements endpoint takes
-// it. The document is written by hand as compact JSON, because the platform's parser was
-// built against a writer that escapes "/" and the amounts must go out as exact decimals.
+// it. The document is written by hand as compact JSON: the platform receives its strings
+// with "/" escaped and its amounts as exact decimals, which a general JSON library does not
+// write.
 
 #include <cstdint>
 #include <memory>
