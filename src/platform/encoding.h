@@ -16,5 +16,7 @@ std::string Utf8ToWindows1252(std::string_view utf8);
 std::string Windows1252ToUtf8(std::string_view cp1252);
 // ISO-8859-1 to UTF-8 (answers that declare that character set).
 std::string Latin1ToUtf8(std::string_view latin1);
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
 
 }  // namespace zv

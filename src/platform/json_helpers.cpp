@@ -1,5 +1,7 @@
 #include "platform/json_helpers.h"
 
+#include "platform/encoding.h"
+
 #include <cstdint>
 
 #include "platform/errors.h"
@@ -88,24 +90,6 @@ const char* JsonKindName(JsonValue::Kind kind) {
 namespace {
 
 constexpr int kMaxDepth = 512;
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
