@@ -6,10 +6,12 @@
 // sales. It prints the child's wall time per sale, sales per second, CPU milliseconds per
 // sale (user + system, from wait4) and peak resident memory (ru_maxrss).
 //
-//   sales_upload_bench [--sales N] [--rows R[,R...]] [--keep]
+//   sales_upload_bench [--sales N] [--rows R[,R...]] [--days D] [--keep]
 //
-// Defaults: 1000 sales, stores of 10000 and 1000000 rows. The store databases are rebuilt
-// on every run and dropped at the end unless --keep. Needs the Firebird server of
+// Defaults: 1000 sales, stores of 10000 and 1000000 rows over 7 days. With a longer
+// history (--days 730) the service keeps its start date within two months, so only the
+// recent part of the table is in reach, as in a store that has run for years. The store databases
+// are rebuilt on every run and dropped at the end unless --keep. Needs the Firebird server of
 // scripts/firebird.
 
 #include <sys/resource.h>
@@ -41,6 +43,7 @@ namespace {
 struct Options {
   int64_t sales = 1000;
   std::vector<int64_t> rows = {10000, 1000000};
+  int days = 7;
   bool keep = false;
 };
 
@@ -72,10 +75,12 @@ Options ParseArgs(int argc, char** argv) {
       o.rows.clear();
       std::stringstream ss(next());
       for (std::string item; std::getline(ss, item, ',');) o.rows.push_back(std::stoll(item));
+    } else if (a == "--days") {
+      o.days = std::stoi(next());
     } else if (a == "--keep") {
       o.keep = true;
     } else {
-      std::cerr << "usage: sales_upload_bench [--sales N] [--rows R[,R...]] [--keep]\n";
+      std::cerr << "usage: sales_upload_bench [--sales N] [--rows R[,R...]] [--days D] [--keep]\n";
       std::exit(64);
     }
   }
@@ -86,15 +91,16 @@ double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-// The sample store's options for about `rows` vendas rows over a week on three tills, with
-// its cursors set so that only the sales upload is due.
-zv::sample::SampleOptions StoreOptions(int64_t sales_per_day, const std::string& url) {
+// The sample store's options for `days` of sales on three tills, with its cursors set so
+// that only the sales upload is due.
+zv::sample::SampleOptions StoreOptions(int64_t sales_per_day, const std::string& url,
+                                       int days = 7) {
   const zv::DateTime now = zv::SystemClock().Now();
   zv::sample::SampleOptions so;
-  so.days = 7;
+  so.days = days;
   so.tills = 3;
   so.sales_per_day = static_cast<int>(sales_per_day);
-  so.start = now.Date().AddDays(-7);
+  so.start = now.Date().AddDays(-days);
   so.url = url;
   so.user = "zentrovia";
   so.password = "zentrovia";
@@ -116,14 +122,15 @@ RunResult RunOne(const Options& opt, int64_t target_rows, double rows_per_sale,
   const std::string db =
       zv::sample::DefaultDataDirectory() + "bench_sales_" + std::to_string(target_rows) + ".fdb";
   const int64_t sales_per_day =
-      std::max<int64_t>(1, static_cast<int64_t>(target_rows / rows_per_sale / 7.0 + 0.5));
+      std::max<int64_t>(1, static_cast<int64_t>(target_rows / rows_per_sale / opt.days + 0.5));
   auto t0 = std::chrono::steady_clock::now();
   // The Firebird server is shared with the test suites, some of which restart it: a build
   // cut short that way is started again.
   zv::sample::SampleSummary summary;
   for (int attempt = 1;; ++attempt) {
     try {
-      summary = zv::sample::BuildSampleStore(db, StoreOptions(sales_per_day, platform.BaseUrl()));
+      summary = zv::sample::BuildSampleStore(
+          db, StoreOptions(sales_per_day, platform.BaseUrl(), opt.days));
       break;
     } catch (const std::exception& e) {
       if (attempt == 3) throw;
