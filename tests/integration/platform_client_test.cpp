@@ -18,23 +18,13 @@
 #include "os/system.h"
 #include "platform/errors.h"
 #include "platform/zentrovia_client.h"
+#include "support/loopback.h"
 #include "support/temp_dir.h"
 
 namespace zv {
 namespace {
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-int ClosedPort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+using test::ClosedPort;
 
 std::string RestErrorOf(const std::function<void()>& call) {
   try {

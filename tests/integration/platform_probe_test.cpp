@@ -17,22 +17,13 @@
 #include "os/system.h"
 #include "platform/errors.h"
 #include "service/srv_zentrovia.h"
+#include "support/loopback.h"
 #include "support/temp_dir.h"
 
 namespace zv {
 namespace {
 
-int ClosedPort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+using test::ClosedPort;
 
 // An httplib server on 127.0.0.1 that answers 404 to everything and notes what it saw.
 class LoopbackServer {

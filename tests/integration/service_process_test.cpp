@@ -14,27 +14,14 @@
 #include <vector>
 
 #include "platform/encoding.h"
-#include "support/temp_dir.h"
+#include "support/log_messages.h"
 
 namespace zv {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The log's messages without their timestamps.
-std::vector<std::string> LogMessages(const fs::path& log) {
-  std::string text = AnsiToUtf8(test::ReadFile(log));
-  std::vector<std::string> out;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find("\r\n", pos);
-    if (end == std::string::npos) break;
-    EXPECT_GE(end - pos, 22u);
-    out.push_back(text.substr(pos + 22, end - pos - 22));
-    pos = end + 2;
-  }
-  return out;
-}
+using test::LogMessages;
 
 // A copy of the service binary in its own directory, as an installation would have it.
 class Installation {

@@ -38,6 +38,7 @@
 #include "platform/encoding.h"
 #include "sample-store/sample_store.h"
 #include "service/srv_zentrovia.h"
+#include "support/log_messages.h"
 
 namespace zv::test {
 
@@ -121,23 +122,7 @@ class StoreFixture : public ::testing::Test {
   void Connect() { Service().IniConn(); }
 
   // The log's messages in order, UTF-8, without the time stamp.
-  std::vector<std::string> LogMessages() const {
-    std::ifstream in(dir_ + "Zentrovia.log", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = AnsiToUtf8(ss.str());
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-      size_t end = text.find("\r\n", pos);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(pos, end - pos);
-      size_t dash = line.find(" - ");
-      out.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
-      pos = end + 2;
-    }
-    return out;
-  }
+  std::vector<std::string> LogMessages() const { return test::LogMessages(dir_ + "Zentrovia.log"); }
 
   ManualClock clock{DateTime::FromParts(2026, 12, 9, 14, 5, 7)};
   ManualTimer timer;

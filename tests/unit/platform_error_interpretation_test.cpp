@@ -7,17 +7,12 @@
 #include "platform/encoding.h"
 #include "platform/errors.h"
 #include "service/srv_zentrovia.h"
-#include "support/temp_dir.h"
+#include "support/log_messages.h"
 
 namespace zv {
 namespace {
 
-class NoTransport : public IHttpTransport {
- public:
-  HttpResponse Send(const HttpRequest&) override {
-    throw ERESTException("REST request failed: no platform in this test");
-  }
-};
+using test::NoTransport;
 
 class VerificarErroJSONTest : public ::testing::Test {
  protected:
@@ -31,16 +26,9 @@ class VerificarErroJSONTest : public ::testing::Test {
     module->Zentrovia->RequestBody = kPosted;
   }
 
-  // The log's lines after "Serviço criado", messages only, in UTF-8.
+  // The log's messages after "Serviço criado".
   std::vector<std::string> LoggedMessages() const {
-    const std::string text = AnsiToUtf8(test::ReadFile(dir.path() / "Zentrovia.log"));
-    std::vector<std::string> messages;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      const std::string line = text.substr(start, end - start);
-      const size_t sep = line.find(" - ");
-      messages.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-    }
+    std::vector<std::string> messages = test::LogMessages(dir.path() / "Zentrovia.log");
     if (!messages.empty() && messages.front() == "Servi\xC3\xA7o criado")
       messages.erase(messages.begin());
     return messages;

@@ -11,17 +11,12 @@
 #include "platform/encoding.h"
 #include "platform/errors.h"
 #include "service/srv_zentrovia.h"
-#include "support/temp_dir.h"
+#include "support/log_messages.h"
 
 namespace zv {
 namespace {
 
-class NoTransport : public IHttpTransport {
- public:
-  HttpResponse Send(const HttpRequest&) override {
-    throw ERESTException("REST request failed: no platform in this test");
-  }
-};
+using test::NoTransport;
 
 class ScriptedProbe : public IUrlTester {
  public:
@@ -68,17 +63,9 @@ class SyncCycleTest : public ::testing::Test {
     return timer.Advance(ms);
   }
 
-  // The log's messages without their timestamps, from line `from` on.
+  // The log's messages from line `from` on.
   std::vector<std::string> LogMessages(size_t from = 0) {
-    std::string text = AnsiToUtf8(test::ReadFile(dir.path() / "Zentrovia.log"));
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-      size_t end = text.find("\r\n", pos);
-      if (end == std::string::npos) end = text.size();
-      out.push_back(text.substr(pos + 22, end - pos - 22));
-      pos = end + 2;
-    }
+    std::vector<std::string> out = test::LogMessages(dir.path() / "Zentrovia.log");
     return from < out.size() ? std::vector<std::string>(out.begin() + from, out.end())
                              : std::vector<std::string>{};
   }
