@@ -12,7 +12,6 @@ class Exception : public std::runtime_error {
   Exception(std::string kind, const std::string& message)
       : std::runtime_error(message), kind_(std::move(kind)) {}
   const std::string& kind() const noexcept { return kind_; }
-  std::string message() const { return what(); }
 
  private:
   std::string kind_;

@@ -89,13 +89,4 @@ std::string Money::ToJson() const {
   return out;
 }
 
-std::string Money::ToFixed2() const {
-  int64_t cents = DivRound(v_, 100);
-  int64_t a = cents < 0 ? -cents : cents;
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%s%lld.%02lld", cents < 0 ? "-" : "",
-                static_cast<long long>(a / 100), static_cast<long long>(a % 100));
-  return buf;
-}
-
 }  // namespace zv

@@ -32,8 +32,6 @@ class Money {
 
   // Shortest plain decimal: 2.5, 3, 0.125, -1.5 (what the movement documents carry).
   std::string ToJson() const;
-  // Two decimals, rounded half away from zero: "1234.57" (what the daily closing carries).
-  std::string ToFixed2() const;
 
   constexpr Money operator+(Money o) const { return Money(v_ + o.v_); }
   constexpr Money operator-(Money o) const { return Money(v_ - o.v_); }

@@ -48,9 +48,6 @@ class ManualTimer : public IZentroviaTimer {
   uint32_t Interval() const override { return interval_; }
   void SetOnTimer(std::function<void()> on_timer) override { on_timer_ = std::move(on_timer); }
 
-  // Milliseconds until the next tick, or -1 when disabled.
-  int64_t MillisUntilTick() const { return enabled_ ? (due_ > now_ ? due_ - now_ : 0) : -1; }
-  int64_t NowMillis() const { return now_; }
   // Moves time forward by ms, delivering at most one tick (ticks do not pile up), as the
   // main thread's loop would. Returns whether a tick was delivered.
   bool Advance(int64_t ms) {
