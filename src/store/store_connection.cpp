@@ -183,7 +183,9 @@ void TStoreConnection::Impl::DetachParked(bool polite) {
 }
 
 void TStoreConnection::Impl::Abandon(TStoreConnection& /*owner*/) {
-  for (TStoreQuery::Impl* q : queries) q->Release(/*polite=*/false);
+  for (TStoreQuery::Impl* q : queries)
+    q->Break(/*polite=*/false,
+             "The connection to the store database was lost before the whole result was read");
   ReleaseQuietly(meta_tra);
   ReleaseQuietly(att);
 }
