@@ -301,6 +301,18 @@ void WriteBound(const Bound& b, unsigned char* data) {
   }
 }
 
+// value * 10^scale as plain decimal text (scale <= 0).
+std::string DecimalText(int64_t value, int scale) {
+  const bool negative = value < 0;
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  std::string text = std::to_string(magnitude);
+  const size_t decimals = static_cast<size_t>(-scale);
+  if (text.size() <= decimals) text.insert(0, decimals + 1 - text.size(), '0');
+  text.insert(text.size() - decimals, ".");
+  return negative ? "-" + text : text;
+}
+
 std::string TrimRight(std::string s) {
   size_t n = s.size();
   while (n > 0 && s[n - 1] == ' ') --n;
@@ -624,10 +636,18 @@ struct QueryOps {
           } else {
             std::memcpy(&x, p, sizeof x);
           }
-          if (c.desc.scale == 0)
+          if (c.desc.scale == 0) {
             v = x;
-          else
-            v = Money::FromScaled(x, c.desc.scale);
+          } else {
+            // A decimal beyond the Money range is kept as its exact text: AsString reads it
+            // and AsMoney raises where the job uses it, so the rest of the row stays
+            // readable.
+            try {
+              v = Money::FromScaled(x, c.desc.scale);
+            } catch (const EConversionError&) {
+              v = DecimalText(x, c.desc.scale);
+            }
+          }
           break;
         }
         case SQL_FLOAT: {
