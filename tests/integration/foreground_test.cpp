@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/clock.h"
 #include "fake-platform/fake_platform.h"
-#include "service/clock.h"
 #include "support/store_fixture.h"
 
 namespace zv {

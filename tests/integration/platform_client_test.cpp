@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/errors.h"
 #include "fake-platform/fake_platform.h"
 #include "os/system.h"
-#include "platform/errors.h"
 #include "platform/zentrovia_client.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/encoding.h"
+#include "base/text.h"
 #include "support/log_messages.h"
 
 namespace zv {

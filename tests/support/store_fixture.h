@@ -34,8 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "os/system.h"
-#include "platform/encoding.h"
 #include "sample-store/sample_store.h"
 #include "service/srv_zentrovia.h"
 #include "support/log_messages.h"

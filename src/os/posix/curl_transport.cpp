@@ -1,5 +1,5 @@
 // Platform requests over libcurl. Failures carry the WinHTTP numbers and texts (see
-// platform/http_support.h), so the log and the sync cycle read the same on every system.
+// os/http_support.h), so the log and the sync cycle read the same on every system.
 
 #include <curl/curl.h>
 
@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 
+#include "base/errors.h"
+#include "os/http_support.h"
 #include "os/posix/curl_common.h"
 #include "os/system.h"
-#include "platform/errors.h"
-#include "platform/http_support.h"
 
 namespace zv {
 
