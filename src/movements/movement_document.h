@@ -94,8 +94,7 @@ namespace movement {
 inline constexpr const char* kCodigoMoneda = "986";
 inline constexpr const char* kVendaAVista = "Venda a Vista";
 inline constexpr const char* kDebito =
-    "D\xC3\x89"
-    "BITO";
+    "DÉBITO";
 
 // One detail object per remaining row of `lines` (which is left at Eof), by the line
 // rules; adds to the lines and discount totals. Returns the `cancelamento` text of the last
