@@ -30,9 +30,10 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "fake-platform/fake_platform.h"
+#include "os/system.h"
 #include "sample-store/sample_store.h"
-#include "service/clock.h"
 #include "store/fb_conn.h"
 #include "store/store_query.h"
 

@@ -10,8 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/datetime.h"
-#include "platform/money.h"
+#include "base/datetime.h"
+#include "base/money.h"
+#include "base/text.h"
 
 namespace zv {
 
@@ -56,9 +57,6 @@ std::string JsonVenda(const std::string& Fecha, const std::string& Numero, Money
                       Money Total, bool Cancelacion, const std::string& DocumentoCliente,
                       int64_t CodigoCanalVenta, const std::string& DescripcionCanalVenta,
                       const TJsonObjectList& Detalles, const TJsonObjectList& Pagos);
-
-// Trims leading and trailing blanks and control characters (everything up to ' ').
-std::string TrimText(std::string_view text);
 
 // The working state of one document build. The sales upload, the movement resend and the
 // cancellation upload fill it in two halves: the preparing statements, then the build that

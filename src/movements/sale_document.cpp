@@ -4,10 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
-#include "platform/errors.h"
-#include "service/srv_zentrovia.h"
+#include "movements/sales_upload.h"
+#include "platform/timestamp.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -34,11 +35,6 @@ int64_t CardCode(const std::string& operacao) {
 
 const char* CardSuffix(int64_t code) {
   return code == 13 ? "-CARTAO DEBITO" : "-CARTAO CREDITO";
-}
-
-TStoreQuery& Query(const std::unique_ptr<TStoreQuery>& q, const char* name) {
-  if (!q) throw EDatabaseError(std::string(name) + " is not connected to the store database");
-  return *q;
 }
 
 }  // namespace
@@ -147,33 +143,36 @@ void FinishDocument(MovementDocument& doc) {
   doc.total = doc.lines_total + doc.surcharge - doc.additional_discount;
   if (doc.canal == 1) doc.canal_descricao = "VENDA NA LOJA" + doc.canal_descricao;
   const std::string document =
-      JsonVenda(TSrvZentrovia::DateTimeToISO8601(doc.datahora), doc.numero, doc.discount_total,
-                doc.surcharge, kCodigoMoneda, Money::FromInt(1), doc.total, doc.cancelacion,
-                doc.cliente, doc.canal, doc.canal_descricao, doc.detalles, doc.pagos);
+      JsonVenda(DateTimeToISO8601(doc.datahora), doc.numero, doc.discount_total, doc.surcharge,
+                kCodigoMoneda, Money::FromInt(1), doc.total, doc.cancelacion, doc.cliente,
+                doc.canal, doc.canal_descricao, doc.detalles, doc.pagos);
   doc.batch = "[" + document + "]";
 }
 
 }  // namespace movement
 
-void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) {
+void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc) {
   using namespace movement_sql;
-  TStoreQuery& q1 = Query(StoreQuery1, "StoreQuery1");
-  TStoreQuery& q2 = Query(StoreQuery2, "StoreQuery2");
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  TStoreQuery& q2 = ctx.store.StoreQuery2();
   Doc.venda = Venda;
 
   q1.ClearSQL();
   q1.AddSQL(kLineStatement);
   q1.ParamByName("venda").AsInteger(Venda);
-  q1.ParamByName("datainicio").AsDate(Settings.zentrovia_datainicio);
+  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
   q1.Prepare();
   q1.Open();
 
-  Zentrovia->RequestTill = q1.FieldByName("terminal").AsString();
+  ctx.platform.RequestTill = q1.FieldByName("terminal").AsString();
   Doc.cliente = TrimText(q1.FieldByName("cic").AsString());
   Doc.numero = TrimText(q1.FieldByName("numeroserie").AsString() == "NAO FISCAL"
                             ? q1.FieldByName("venda").AsString()
                             : q1.FieldByName("numerocoo").AsString());
-  Doc.datahora = q1.FieldByName("datahora").AsDateTime();
+  // A line without a time has no timestamp: the sale's day at midnight stands for it.
+  Doc.datahora = q1.FieldByName("datahora").IsNull() && !q1.FieldByName("data").IsNull()
+                     ? q1.FieldByName("data").AsDateTime().Date()
+                     : q1.FieldByName("datahora").AsDateTime();
 
   Doc.canal = 1;
   Doc.canal_descricao.clear();
@@ -208,10 +207,10 @@ void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) 
   q2.ClearSQL();
 }
 
-void TSrvZentrovia::MontaDocumentoVenda(MovementDocument& Doc) {
+void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc) {
   using namespace movement_sql;
-  TStoreQuery& q1 = Query(StoreQuery1, "StoreQuery1");
-  TStoreQuery& q2 = Query(StoreQuery2, "StoreQuery2");
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  TStoreQuery& q2 = ctx.store.StoreQuery2();
 
   const std::string last_cancelamento = movement::AddDetailLines(q1, Doc);
 

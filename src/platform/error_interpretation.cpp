@@ -1,10 +1,10 @@
-// VerificarErroJSON: the short text that ends an upload's log line.
+// The reading of the platform's answers: the text of an upload's log line and its verdict.
 
 #include <utility>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "platform/answer.h"
 #include "platform/json_helpers.h"
-#include "service/srv_zentrovia.h"
 
 namespace zv {
 
@@ -47,35 +47,51 @@ std::string TranslateErrorCode(const std::string& message) {
 
 }  // namespace
 
-std::string TSrvZentrovia::VerificarErroJSON(const std::string& AJson) {
+PlatformAnswer ReadPlatformAnswer(const std::string& AJson) {
+  PlatformAnswer answer;
   std::optional<JsonValue> parsed = ParseJson(AJson);
-  if (!parsed) return "Erro: JSON inv\xC3\xA1lido";
+  if (!parsed) {
+    answer.text = "Erro: JSON inv\xC3\xA1lido";
+    return answer;
+  }
   try {
     const JsonValue& root = AsObject(*parsed);
 
     const JsonValue* errores = nullptr;
     if (TryGetArray(root, "errores", errores) && errores->Count() > 0) {
+      // An error list is the platform's refusal of the document, however its first element
+      // reads.
+      answer.verdict = PlatformVerdict::Rejected;
       const JsonValue& first = AsObject(errores->Items()[0]);
       const JsonValue* error = nullptr;
       std::string message;
-      if (!TryGetObject(first, "error", error) || !TryGetText(*error, "message", message))
-        return "Erro desconhecido no retorno do JSON";
-      std::string result = TranslateErrorCode(message);
-      // The rejected document goes into the log just before the caller's line.
-      DoSaveLog(Zentrovia->RequestBody);
-      return result;
+      if (!TryGetObject(first, "error", error) || !TryGetText(*error, "message", message)) {
+        answer.text = "Erro desconhecido no retorno do JSON";
+        return answer;
+      }
+      answer.text = TranslateErrorCode(message);
+      answer.log_request_body = true;
+      return answer;
     }
 
     std::string app_error;
-    if (TryGetText(root, "appErrorCode", app_error) && app_error == "ERROR_LOGIN")
-      return "Usu\xC3\xA1rio e/ou senha inv\xC3\xA1lidos";
+    if (TryGetText(root, "appErrorCode", app_error) && app_error == "ERROR_LOGIN") {
+      answer.text = "Usu\xC3\xA1rio e/ou senha inv\xC3\xA1lidos";
+      return answer;
+    }
 
     std::string id_lote;
-    if (TryGetText(root, "idLote", id_lote)) return "Ok:" + id_lote;
+    if (TryGetText(root, "idLote", id_lote)) {
+      answer.text = "Ok:" + id_lote;
+      answer.verdict = PlatformVerdict::Accepted;
+      return answer;
+    }
 
-    return AJson;
+    answer.text = AJson;
+    return answer;
   } catch (const std::exception& e) {
-    return std::string("Erro ao processar JSON: ") + e.what();
+    answer.text = std::string("Erro ao processar JSON: ") + e.what();
+    return answer;
   }
 }
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 namespace zv {
 

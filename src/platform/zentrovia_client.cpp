@@ -1,7 +1,7 @@
 #include "platform/zentrovia_client.h"
 
-#include "platform/errors.h"
-#include "platform/http_support.h"
+#include "base/errors.h"
+#include "os/http_support.h"
 
 namespace zv {
 
@@ -41,7 +41,10 @@ TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::strin
 
   result.code_retorno = std::to_string(response.status);
   result.json_retorno = std::move(response.body);
-  if (post) ++post_count_;
+  if (post) {
+    ++post_count_;
+    if (RequestBody.empty()) ++empty_post_count_;
+  }
   return result;
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/http_transport.h"
+#include "os/http_transport.h"
 #include "store/integration_settings.h"
 
 namespace zv {
@@ -38,6 +38,8 @@ class TZentrovia {
 
   // How many post operations returned an answer since the client was made.
   uint64_t PostCount() const { return post_count_; }
+  // Of those, the posts of an empty body (a document that could not be built).
+  uint64_t EmptyPostCount() const { return empty_post_count_; }
 
  private:
   TZentrovRetornos Execute(const std::string& method, const std::string& path, bool post);
@@ -47,6 +49,7 @@ class TZentrovia {
   IHttpTransport& transport_;
   const IntegrationSettings& settings_;
   uint64_t post_count_ = 0;
+  uint64_t empty_post_count_ = 0;
 };
 
 }  // namespace zv

@@ -4,10 +4,13 @@
 #include <filesystem>
 #include <ostream>
 
-#include "os/system.h"
-#include "platform/errors.h"
+#include "base/clock.h"
+#include "base/errors.h"
+#include "movements/sales_upload.h"
 #include "service/foreground.h"
-#include "service/srv_zentrovia.h"
+#include "service/sync_cycle.h"
+#include "store/store_session.h"
+#include "store/store_settings.h"
 
 namespace zv {
 
@@ -23,31 +26,31 @@ std::string ShownDate(DateTime value) {
 
 }  // namespace
 
-int RunStatusReport(TSrvZentrovia& m, std::ostream& out) {
-  const std::string ini = m.env().exe_dir + "Dorvali.ini";
+int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out) {
+  const std::string ini = exe_dir + "Dorvali.ini";
   std::error_code ec;
   const bool ini_found = std::filesystem::exists(ini, ec);
   out << "SrvZentrovia status\n"
-      << "  installation            " << m.env().exe_dir << "\n"
+      << "  installation            " << exe_dir << "\n"
       << "  ini file                " << ini
       << (ini_found ? "" : " (not found: the defaults apply)") << "\n";
 
+  TStoreSession store;
   std::string error;
-  const bool connected = m.ConnectStore(&error);
-  out << "  Servidor                " << m.StoreServer << "\n"
-      << "  Caminho                 " << m.StoreDatabasePath << "\n";
+  const bool connected = store.Connect(exe_dir, &error);
+  out << "  Servidor                " << store.StoreServer() << "\n"
+      << "  Caminho                 " << store.StoreDatabasePath() << "\n";
   if (!connected) {
-    out << "\nThe store database cannot be reached at " << m.StoreServer << ":"
-        << m.StoreDatabasePath << " (port 3050, user SYSDBA): " << error << std::endl;
-    return 2;
+    out << "\nThe store database cannot be reached at " << store.StoreServer() << ":"
+        << store.StoreDatabasePath() << " (port 3050, user SYSDBA): " << error << std::endl;
+    return kExitStopped;
   }
 
   try {
-    m.StoreConnection->Open();
-    IntegrationSettings& s = m.Settings;
-    ReadSettingsRow(*m.StoreQuery1, s);
-    const bool has_row = !m.StoreQuery1->IsEmpty();
-    m.StoreQuery1->ClearSQL();
+    IntegrationSettings s;
+    ReadSettingsRow(store.StoreQuery1(), s);
+    const bool has_row = !store.StoreQuery1().IsEmpty();
+    store.StoreQuery1().ClearSQL();
 
     out << "\nPlatform\n"
         << "  address (zentrovia_url1)     " << Shown(s.zentrovia_url1) << "\n"
@@ -60,7 +63,7 @@ int RunStatusReport(TSrvZentrovia& m, std::ostream& out) {
              "has no platform account\n";
     }
 
-    const DateTime now = m.clock().Now();
+    const DateTime now = clock.Now();
     const DateTime limit = now.Date().AddMonths(-2);
     out << "\nCursors\n"
         << "  zentrovia_datainicio       " << ShownDate(s.zentrovia_datainicio)
@@ -82,15 +85,15 @@ int RunStatusReport(TSrvZentrovia& m, std::ostream& out) {
 
     IntegrationSettings counted = s;
     if (counted.zentrovia_datainicio < limit) counted.zentrovia_datainicio = limit;
-    const int64_t pending = CountPendingSales(*m.StoreQuery3, counted);
+    const int64_t pending = CountPendingSales(store.StoreQuery3(), counted);
     out << "\nPending\n"
         << "  sales above the sales cursor  " << pending << "\n"
-        << "\nThe next cycle would run " << JobName(m.NextJob(now, now.Date())) << std::endl;
-    return 0;
+        << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date())) << std::endl;
+    return kExitOk;
   } catch (const Exception& e) {
     out << "\nThe store database answered with an error: " << e.kind() << " - " << e.what()
         << std::endl;
-    return 2;
+    return kExitStopped;
   }
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "store/store_impl.h"
 #include "store/store_query_impl.h"
 

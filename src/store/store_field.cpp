@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "store/store_query.h"
 
 namespace zv {

@@ -6,8 +6,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/system.h"
 #include "store/sql_params.h"
 #include "store/store_impl.h"
 #include "store/store_query_impl.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "service/srv_zentrovia.h"
 #include "support/log_messages.h"
 
@@ -23,7 +23,7 @@ class VerificarErroJSONTest : public ::testing::Test {
     env.transport = &transport;
     env.exe_dir = dir.dir();
     module = std::make_unique<TSrvZentrovia>(env);
-    module->Zentrovia->RequestBody = kPosted;
+    module->Zentrovia().RequestBody = kPosted;
   }
 
   // The log's messages after "Serviço criado".
@@ -121,7 +121,7 @@ TEST_F(VerificarErroJSONTest, TurnsEachAnswerIntoItsText) {
 }
 
 TEST_F(VerificarErroJSONTest, LogsTheDocumentAsPostedWithItsAccents) {
-  module->Zentrovia->RequestBody =
+  module->Zentrovia().RequestBody =
       "[{\"descripcionArticulo\":\"A\xC3\x87\xC3\x9A"
       "CAR\"}]";
   EXPECT_EQ(
@@ -129,7 +129,7 @@ TEST_F(VerificarErroJSONTest, LogsTheDocumentAsPostedWithItsAccents) {
       "Artigo n\xC3\xA3o encontrado");
   const std::vector<std::string> messages = LoggedMessages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], module->Zentrovia->RequestBody);
+  EXPECT_EQ(messages[0], module->Zentrovia().RequestBody);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "store/fb_conn.h"
 #include "store/sql_params.h"
 #include "store/store_query.h"

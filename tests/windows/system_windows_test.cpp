@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "base/text.h"
 #include "os/system.h"
-#include "platform/encoding.h"
 #include "windows_test_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/http_support.h"
+#include "os/http_support.h"
 
 namespace fake {
 

@@ -5,8 +5,9 @@
 #include <memory>
 #include <sstream>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/system.h"
 #include "store/fb_client.h"
 
 namespace zv::sample {

@@ -1,5 +1,5 @@
 // Platform requests over libcurl. Failures carry the WinHTTP numbers and texts (see
-// platform/http_support.h), so the log and the sync cycle read the same on every system.
+// os/http_support.h), so the log and the sync cycle read the same on every system.
 
 #include <curl/curl.h>
 
@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 
+#include "base/errors.h"
+#include "os/http_support.h"
 #include "os/posix/curl_common.h"
 #include "os/system.h"
-#include "platform/errors.h"
-#include "platform/http_support.h"
 
 namespace zv {
 
@@ -205,10 +205,14 @@ class CurlHttpTransport : public IHttpTransport {
     const CURLcode rc = curl_easy_perform(h);
     if (rc != CURLE_OK) {
       const bool timed_out = t.receive_timed_out || rc == CURLE_OPERATION_TIMEDOUT;
-      const int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
+      int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
       // Once the request went out whole, what is missing is the answer.
       long request_size = 0;
       curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &request_size);
+      // curl reports a reply without a status line (HTTP/0.9) as an unsupported protocol,
+      // after the request went out; WinHTTP calls that an invalid server response.
+      if (rc == CURLE_UNSUPPORTED_PROTOCOL && request_size > 0)
+        code = winhttp::kInvalidServerResponse;
       const bool while_sending = request_size == 0 && !t.got_status;
       throw ERESTException(RestFailureMessage(TransportFailureMessage(while_sending, code)));
     }

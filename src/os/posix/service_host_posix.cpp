@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "os/service_host.h"
-#include "service/srv_zentrovia.h"
 
 namespace zv {
 
@@ -166,7 +165,7 @@ bool UninstallService(const ServiceRegistration& reg, std::string& error) {
   return true;
 }
 
-int RunServiceHost(TSrvZentrovia& module, asio::io_context& io) {
+int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
   // The control signals are taken by the framework thread alone.
   sigset_t control_signals;
   sigemptyset(&control_signals);

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "os/service_host.h"
+#include "os/system.h"
 #include "os/windows/win_text.h"
-#include "service/srv_zentrovia.h"
 
 namespace zv {
 
@@ -29,12 +29,7 @@ constexpr DWORD kWaitHint = 5000;
 
 // An error the service framework catches is written to the Windows event log.
 void ReportToEventLog(const std::string& text) {
-  HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
-  if (!source) return;
-  const std::wstring wide = Utf8ToWide(text);
-  const wchar_t* strings[] = {wide.c_str()};
-  ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
-  DeregisterEventSource(source);
+  ReportOutsideLog(text);
 }
 
 template <typename F>
@@ -75,9 +70,9 @@ class ControlQueue {
 };
 
 struct Host {
-  Host(TSrvZentrovia& m, asio::io_context& i) : module(m), io(i), work(asio::make_work_guard(i)) {}
+  Host(IServiceEvents& m, asio::io_context& i) : module(m), io(i), work(asio::make_work_guard(i)) {}
 
-  TSrvZentrovia& module;
+  IServiceEvents& module;
   asio::io_context& io;
   asio::executor_work_guard<asio::io_context::executor_type> work;
   ControlQueue controls;
@@ -161,7 +156,7 @@ bool RunStopping(Host& host, const char* name, F&& event) {
 }
 
 void ServiceLoop(Host& host) {
-  TSrvZentrovia& module = host.module;
+  IServiceEvents& module = host.module;
   if (!RunEvent("ServiceStart", [&] { module.ServiceStart(); })) {
     host.exit_code = 1;
     host.EndMainLoop();
@@ -283,7 +278,7 @@ bool UninstallService(const ServiceRegistration&, std::string& error) {
   return ok;
 }
 
-int RunServiceHost(TSrvZentrovia& module, asio::io_context& io) {
+int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
   Host host(module, io);
   g_host = &host;
   DWORD dispatcher_error = 0;

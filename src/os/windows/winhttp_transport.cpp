@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/http_support.h"
 #include "os/system.h"
 #include "os/windows/win_text.h"
-#include "platform/encoding.h"
-#include "platform/errors.h"
-#include "platform/http_support.h"
 
 namespace zv {
 

@@ -1,9 +1,9 @@
-#include "platform/http_support.h"
+#include "os/http_support.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/encoding.h"
+#include "base/text.h"
 
 namespace zv {
 

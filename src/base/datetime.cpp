@@ -1,8 +1,8 @@
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 #include <cstdio>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 

@@ -1,10 +1,6 @@
-#include "platform/encoding.h"
+#include "base/text.h"
 
 #include <cstdint>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace zv {
 
@@ -16,7 +12,8 @@ constexpr char32_t kCp1252High[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// Decodes one UTF-8 sequence at s[i]; a malformed byte decodes as U+FFFD and moves one byte.
+}  // namespace
+
 char32_t NextCodePoint(std::string_view s, size_t& i) {
   auto b = static_cast<unsigned char>(s[i]);
   int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
@@ -36,8 +33,6 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
   i += len;
   return cp;
 }
-
-}  // namespace
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -102,43 +97,42 @@ std::string Latin1ToUtf8(std::string_view latin1) {
   return out;
 }
 
-#ifdef _WIN32
-// Windows has a real ANSI code page: the system's own conversion, so the log and the store
-// database match what the point-of-sale system writes on the same machine.
-namespace {
-std::wstring Widen(std::string_view text, UINT code_page) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
 }
-std::string Narrow(const std::wstring& wide, UINT code_page, DWORD flags) {
-  if (wide.empty()) return std::string();
-  int n = WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), nullptr,
-                              0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-}  // namespace
 
-// No best-fit mapping: a character the code page lacks becomes its replacement character
-// instead of some look-alike.
-std::string Utf8ToAnsi(std::string_view utf8) {
-  return Narrow(Widen(utf8, CP_UTF8), CP_ACP, WC_NO_BEST_FIT_CHARS);
+std::string TrimText(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+  return std::string(text.substr(b, e - b));
 }
-std::string AnsiToUtf8(std::string_view ansi) {
-  return Narrow(Widen(ansi, CP_ACP), CP_UTF8, 0);
+
+std::string TrimRightBlanks(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
 }
-#else
-std::string Utf8ToAnsi(std::string_view utf8) {
-  return Utf8ToWindows1252(utf8);
+
+std::string AsciiLower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = AsciiLowerChar(c);
+  return r;
 }
-std::string AnsiToUtf8(std::string_view ansi) {
-  return Windows1252ToUtf8(ansi);
+
+std::string AsciiUpper(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = AsciiUpperChar(c);
+  return r;
 }
-#endif
+
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
+  }
+  return true;
+}
 
 }  // namespace zv

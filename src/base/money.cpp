@@ -1,9 +1,9 @@
-#include "platform/money.h"
+#include "base/money.h"
 
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 

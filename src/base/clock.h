@@ -1,5 +1,7 @@
 #pragma once
-#include "platform/datetime.h"
+// The clock seam: production reads the local wall clock (os/system.h), tests set the time.
+
+#include "base/datetime.h"
 
 namespace zv {
 
@@ -9,11 +11,6 @@ class IClock {
   virtual ~IClock() = default;
   virtual DateTime Now() const = 0;
   DateTime Today() const { return Now().Date(); }
-};
-
-class SystemClock : public IClock {
- public:
-  DateTime Now() const override;
 };
 
 // A clock that stands still until the test moves it.
