@@ -8,7 +8,8 @@
 #include <limits>
 #include <utility>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace zv {
 
@@ -16,18 +17,6 @@ namespace {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 // A value in a message: long texts cut (at a character boundary), control characters escaped,
@@ -223,16 +212,18 @@ int MatchField(std::span<const DtoField> fields, std::string_view key) {
     return -1;
   };
   int found = by_name([&](std::string_view name) {
-    return !name.empty() && AsciiLower(name[0]) == 'f' && EqualsNoCase(name.substr(1), key);
+    return !name.empty() && AsciiLowerChar(name[0]) == 'f' &&
+           EqualsIgnoreAsciiCase(name.substr(1), key);
   });
-  if (found < 0) found = by_name([&](std::string_view name) { return EqualsNoCase(name, key); });
+  if (found < 0)
+    found = by_name([&](std::string_view name) { return EqualsIgnoreAsciiCase(name, key); });
   return found;
 }
 
 std::string OutputKey(const DtoField& field) {
   if (!field.json_name.empty()) return std::string(field.json_name);
   std::string key(field.name.substr(field.name.starts_with('F') ? 1 : 0));
-  if (!key.empty()) key[0] = AsciiLower(key[0]);
+  if (!key.empty()) key[0] = AsciiLowerChar(key[0]);
   return key;
 }
 

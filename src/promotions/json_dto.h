@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
+#include "base/money.h"
 #include "platform/json_helpers.h"
-#include "platform/money.h"
 
 namespace zv {
 

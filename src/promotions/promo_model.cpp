@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 

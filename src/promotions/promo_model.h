@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
+#include "base/money.h"
 #include "platform/json_helpers.h"
-#include "platform/money.h"
 #include "promotions/json_dto.h"
 
 namespace zv {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/json_helpers.h"
 #include "promotions/promo_model.h"
 

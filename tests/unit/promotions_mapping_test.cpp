@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "promotions/promo_model.h"
 
 namespace zv {
