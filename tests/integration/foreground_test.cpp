@@ -89,7 +89,8 @@ TEST_F(ForegroundTest, StatusReportsWithoutWritingAndSyncSendsEverySaleOnce) {
             std::string::npos)
       << status.output;
   EXPECT_EQ(status.output.find("segredo"), std::string::npos) << "the password is never shown";
-  EXPECT_NE(status.output.find("sales above the sales cursor  " + to_send), std::string::npos)
+  EXPECT_NE(status.output.find("sales above the sales cursor           " + to_send + "\n"),
+            std::string::npos)
       << status.output;
   EXPECT_NE(status.output.find("The next cycle would run EnviarVendasZentrovia"), std::string::npos)
       << status.output;
