@@ -198,33 +198,34 @@ void EnviarVendasCanceladas(JobContext& ctx) {
     ctx.DoSaveLog("Erro: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
   }
 
+  // The closing goes again before the cursor moves, so that a stop in between sends both
+  // again rather than neither; its failure does not hold the cursor back.
+  const auto resend_closing_and_move = [&] {
+    std::exception_ptr resend_failure;
+    if (later_day) {
+      try {
+        ReenviaCaixaZentrovia(ctx, sale_day, sale_till);
+      } catch (...) {
+        resend_failure = std::current_exception();
+      }
+    }
+    q1.ClearSQL();
+    q1.AddSQL(kCancellationCursorUpdate);
+    q1.ParamByName("codigocancelamento").AsInteger(new_cursor);
+    q1.Prepare();
+    q1.ExecSQL();
+    // Moved in memory only once stored: a failed update leaves the cancellation to be posted
+    // again, never passed over.
+    ctx.settings.zentrovia_ultcancelamento = new_cursor;
+    if (resend_failure) std::rethrow_exception(resend_failure);
+  };
+
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
   std::string key = doc.numero;
   key.erase(std::remove(key.begin(), key.end(), '-'), key.end());
   LogAnswerAndAdvance(ctx, retorno, (partial ? "[CancP= " : "[CancT= ") + key + "]", passed_over,
-                      [&] {
-                        // The closing goes again before the cursor moves, so that a stop in between
-                        // sends both again rather than neither; its failure does not hold the
-                        // cursor back.
-                        std::exception_ptr resend_failure;
-                        if (later_day) {
-                          try {
-                            ReenviaCaixaZentrovia(ctx, sale_day, sale_till);
-                          } catch (...) {
-                            resend_failure = std::current_exception();
-                          }
-                        }
-                        q1.ClearSQL();
-                        q1.AddSQL(kCancellationCursorUpdate);
-                        q1.ParamByName("codigocancelamento").AsInteger(new_cursor);
-                        q1.Prepare();
-                        q1.ExecSQL();
-                        // Moved in memory only once stored: a failed update leaves the cancellation
-                        // to be posted again, never passed over.
-                        ctx.settings.zentrovia_ultcancelamento = new_cursor;
-                        if (resend_failure) std::rethrow_exception(resend_failure);
-                      });
+                      resend_closing_and_move);
   ctx.ReloadSettings();
   // The detail and payment objects go with `doc` on every way out.
 }
