@@ -21,34 +21,9 @@ class DailyClosingTest : public test::ClosingsFixture {
  protected:
   DateTime D(int days_ago) const { return today.AddDays(-days_ago); }
 
-  // A day with three tills that sold, one till whose only sale was wholly cancelled, and
-  // NULL-till rows of every kind.
-  void DayOfThreeTills(DateTime d, int first_sale) {
-    const int v = first_sale;
-    Rows({// Till 1: 1234.50 over two rows; a discount row never counts.
-          {v, 1, d, "1000", "1000", "1"},
-          {v, 2, d, "234.5", "234.5", "1"},
-          {v, 3, d, "-5", "-5", "1", "NULL", "'XXDESCONTOXX'"},
-          // NULL till: sold (till 1), partly cancelled (till 1), wholly cancelled (nowhere).
-          {v + 1, 1, d, "100", "100", "NULL"},
-          {v + 2, 1, d, "20", "20", "NULL"},
-          {v + 2, 2, d, "5", "5", "NULL", SqlDate(d)},
-          {v + 3, 1, d, "40", "40", "NULL", SqlDate(d)},
-          // Till 2: a price-0 row read from the automatic price, and a partly cancelled sale.
-          {v + 4, 1, d, "0", "7.5", "2"},
-          {v + 5, 1, d, "30", "30", "2"},
-          {v + 5, 2, d, "12", "12", "2", SqlDate(d)},
-          // Till 3: a sale worth 0 and a wholly cancelled one of two rows.
-          {v + 6, 1, d, "0", "0", "3"},
-          {v + 7, 1, d, "10", "10", "3", SqlDate(d)},
-          {v + 7, 2, d, "5", "5", "3", SqlDate(d)},
-          // Till 4: only a wholly cancelled sale: no document.
-          {v + 8, 1, d, "9", "9", "4", SqlDate(d)}});
-  }
-
   // What the platform must receive for DayOfThreeTills: the tills' net sales with their
   // partial cancellations (1359.50 + 49.50 + 0.00) less the day's 17.00 give 1392.00, the sum
-  // of the uncancelled rows.
+  // of the uncancelled rows. Till 4 sold nothing that stayed: no document.
   std::vector<Post> ThreeTillsPosts(DateTime d) const {
     return {{"1", Closing("1359.50", "0.00", 3, d, 0)},
             {"2", Closing("49.50", "0.00", 2, d, 0)},

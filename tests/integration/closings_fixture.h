@@ -159,6 +159,31 @@ class ClosingsFixture : public StoreFixture {
     return tail;
   }
 
+  // A day with three tills that sold, one till whose only sale was wholly cancelled, and
+  // NULL-till rows of every kind; sales numbered from `v`.
+  void DayOfThreeTills(DateTime d, int v) {
+    const std::string cancelled = SqlDate(d);
+    Rows({// Till 1: 1234.50 over two rows; a discount row never counts.
+          {v, 1, d, "1000", "1000", "1"},
+          {v, 2, d, "234.5", "234.5", "1"},
+          {v, 3, d, "-5", "-5", "1", "NULL", "'XXDESCONTOXX'"},
+          // NULL till: sold, partly cancelled and wholly cancelled.
+          {v + 1, 1, d, "100", "100", "NULL"},
+          {v + 2, 1, d, "20", "20", "NULL"},
+          {v + 2, 2, d, "5", "5", "NULL", cancelled},
+          {v + 3, 1, d, "40", "40", "NULL", cancelled},
+          // Till 2: a price-0 row read from the automatic price, and a partly cancelled sale.
+          {v + 4, 1, d, "0", "7.5", "2"},
+          {v + 5, 1, d, "30", "30", "2"},
+          {v + 5, 2, d, "12", "12", "2", cancelled},
+          // Till 3: a sale worth 0 and a wholly cancelled one of two rows.
+          {v + 6, 1, d, "0", "0", "3"},
+          {v + 7, 1, d, "10", "10", "3", cancelled},
+          {v + 7, 2, d, "5", "5", "3", cancelled},
+          // Till 4: only a wholly cancelled sale.
+          {v + 8, 1, d, "9", "9", "4", cancelled}});
+  }
+
   std::string Cursor() { return Value("select zentrovia_ultcaixa from padrao"); }
   std::string Dated(DateTime d) const { return d.ToDateText('/'); }
 
