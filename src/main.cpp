@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
       }
       if (!cl.silent) {
         ShowMessage(ok ? (cl.install ? kInstalled : kUninstalled)
-                       : "Servi\xC3\xA7o SrvZentrovia: " + error);
+                       : "Serviço SrvZentrovia: " + error);
       }
       if (!ok && cl.silent) std::cerr << "SrvZentrovia: " << error << std::endl;
       return ok ? kExitOk : kExitFailed;

@@ -1,6 +1,8 @@
 #pragma once
 // Money and quantities: a signed 64-bit count of ten-thousandths, so sums and comparisons
-// are exact. No floating point on the money path.
+// are exact. No floating point on the money path. A value or a sum beyond that range raises
+// EConversionError instead of wrapping around: a wrapped amount would be posted as a
+// plausible but wrong number.
 
 #include <compare>
 #include <cstdint>
@@ -15,7 +17,11 @@ class Money {
 
   constexpr Money() = default;
   static constexpr Money FromRaw(int64_t ten_thousandths) { return Money(ten_thousandths); }
-  static constexpr Money FromInt(int64_t units) { return Money(units * kScale); }
+  static constexpr Money FromInt(int64_t units) {
+    int64_t v = 0;
+    if (__builtin_mul_overflow(units, kScale, &v)) ThrowOutOfRange(std::to_string(units));
+    return Money(v);
+  }
   // A scaled integer as a database returns it: value * 10^scale (scale <= 0 for decimals).
   // Extra decimals beyond four are rounded half away from zero.
   static Money FromScaled(int64_t value, int scale);
@@ -33,17 +39,23 @@ class Money {
   // Shortest plain decimal: 2.5, 3, 0.125, -1.5 (what the movement documents carry).
   std::string ToJson() const;
 
-  constexpr Money operator+(Money o) const { return Money(v_ + o.v_); }
-  constexpr Money operator-(Money o) const { return Money(v_ - o.v_); }
-  constexpr Money operator-() const { return Money(-v_); }
-  constexpr Money& operator+=(Money o) {
-    v_ += o.v_;
-    return *this;
+  constexpr Money operator+(Money o) const {
+    int64_t v = 0;
+    if (__builtin_add_overflow(v_, o.v_, &v)) ThrowOutOfRange(ToJson() + " + " + o.ToJson());
+    return Money(v);
   }
-  constexpr Money& operator-=(Money o) {
-    v_ -= o.v_;
-    return *this;
+  constexpr Money operator-(Money o) const {
+    int64_t v = 0;
+    if (__builtin_sub_overflow(v_, o.v_, &v)) ThrowOutOfRange(ToJson() + " - " + o.ToJson());
+    return Money(v);
   }
+  constexpr Money operator-() const {
+    int64_t v = 0;
+    if (__builtin_sub_overflow(int64_t{0}, v_, &v)) ThrowOutOfRange("-(" + ToJson() + ")");
+    return Money(v);
+  }
+  constexpr Money& operator+=(Money o) { return *this = *this + o; }
+  constexpr Money& operator-=(Money o) { return *this = *this - o; }
   constexpr auto operator<=>(const Money&) const = default;
   constexpr bool IsZero() const { return v_ == 0; }
 
@@ -53,6 +65,8 @@ class Money {
 
  private:
   constexpr explicit Money(int64_t v) : v_(v) {}
+  // Raises EConversionError naming the value (or the sum) that does not fit.
+  [[noreturn]] static void ThrowOutOfRange(const std::string& value);
   int64_t v_ = 0;
 };
 

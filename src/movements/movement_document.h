@@ -67,7 +67,7 @@ struct MovementDocument {
   std::string cliente;   // customer tax id, trimmed ("" when none)
   DateTime datahora;     // the sale's timestamp (zero when the sale has no line)
   Money lines_total;     // sum of the details' importe
-  Money discount_total;  // sum of the details' descuento (+ additional discount, step 11)
+  Money discount_total;  // sum of the details' descuento, then the additional discount
   Money surcharge;       // surcharge or delivery fee
   Money additional_discount;
   bool partial = false;  // some lines cancelled, some not
@@ -93,9 +93,7 @@ namespace movement {
 
 inline constexpr const char* kCodigoMoneda = "986";
 inline constexpr const char* kVendaAVista = "Venda a Vista";
-inline constexpr const char* kDebito =
-    "D\xC3\x89"
-    "BITO";
+inline constexpr const char* kDebito = "DÉBITO";
 
 // One detail object per remaining row of `lines` (which is left at Eof), by the line
 // rules; adds to the lines and discount totals. Returns the `cancelamento` text of the last

@@ -77,8 +77,9 @@ std::string AddDetailLines(TStoreQuery& lines, MovementDocument& doc) {
   return last_cancelamento;
 }
 
-// Rules 1 to 5 of the itemised ("Venda a Vista") payments, shared with the cancellation
-// upload. `row` rests on the payment row; the card rows are read on `q2`.
+// The itemised ("Venda a Vista") payments: cheque, voucher, card(s), wallet, e-commerce;
+// shared with the cancellation upload. `row` rests on the payment row; the card rows are
+// read on `q2`.
 void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& doc, Money cap) {
   auto append = [&doc](std::unique_ptr<TJsonDocObject> pago, const char* suffix) {
     doc.pagos.push_back(std::move(pago));

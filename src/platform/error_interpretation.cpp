@@ -14,28 +14,27 @@ namespace {
 constexpr std::pair<const char*, const char*> kErrorCodes[] = {
     {"ARTICULO_BORRADO", "O artigo foi eliminado"},
     {"ARTICULO_CODIGO_EXTERNO_EN_USO",
-     "O c\xC3\xB3"
-     "digo externo do artigo est\xC3\xA1 em uso"},
+     "O código externo do artigo está em uso"},
     {"ARTICULO_COMBINACION_ALICUOTA_TRIBUTACION_INVALIDA",
-     "Combina\xC3\xA7\xC3\xA3o do al\xC3\xADquota e tributa\xC3\xA7\xC3\xA3o inv\xC3\xA1lida"},
+     "Combinação do alíquota e tributação inválida"},
     {"ARTICULO_DESCRIPCION_CARACT_INVALIDO",
-     "A descri\xC3\xA7\xC3\xA3o do artigo cont\xC3\xA9m um caractere inv\xC3\xA1lido"},
-    {"ARTICULO_DESCRIPCION_INVALIDA", "Descri\xC3\xA7\xC3\xA3o do artigo \xC3\xA9 inv\xC3\xA1lida"},
-    {"ARTICULO_ICMS_VTA_INVALIDO", "ICMS do venda para o artigo \xC3\xA9 inv\xC3\xA1lido"},
-    {"ARTICULO_LOCAL_ASOCIADO_NO_EXISTE", "O artigo n\xC3\xA3o foi encontrado no local"},
-    {"ARTICULO_LOCAL_NO_EXISTE", "O artigo n\xC3\xA3o foi encontrado no local"},
-    {"ARTICULO_NCM_NO_EXISTE", "N\xC3\xA3o existe o NCM do artigo"},
-    {"ARTICULO_NO_ENCONTRADO", "Artigo n\xC3\xA3o encontrado"},
-    {"ARTICULO_NO_ES_COMBO", "O artigo n\xC3\xA3o \xC3\xA9 um combo"},
-    {"ARTICULO_ORIGEN_INVALIDO", "A origem do artigo \xC3\xA9 inv\xC3\xA1lida"},
-    {"ARTICULO_ORIGEN_NO_EXISTE", "A origem do artigo n\xC3\xA3o existe"},
-    {"ARTICULO_SIN_DESCRIPCION", "Artigo sem descri\xC3\xA7\xC3\xA3o"},
-    {"ARTICULO_TIPO_PESO_INVALIDO", "O campo tipoPeso do artigo \xC3\xA9 inv\xC3\xA1lido"},
+     "A descrição do artigo contém um caractere inválido"},
+    {"ARTICULO_DESCRIPCION_INVALIDA", "Descrição do artigo é inválida"},
+    {"ARTICULO_ICMS_VTA_INVALIDO", "ICMS do venda para o artigo é inválido"},
+    {"ARTICULO_LOCAL_ASOCIADO_NO_EXISTE", "O artigo não foi encontrado no local"},
+    {"ARTICULO_LOCAL_NO_EXISTE", "O artigo não foi encontrado no local"},
+    {"ARTICULO_NCM_NO_EXISTE", "Não existe o NCM do artigo"},
+    {"ARTICULO_NO_ENCONTRADO", "Artigo não encontrado"},
+    {"ARTICULO_NO_ES_COMBO", "O artigo não é um combo"},
+    {"ARTICULO_ORIGEN_INVALIDO", "A origem do artigo é inválida"},
+    {"ARTICULO_ORIGEN_NO_EXISTE", "A origem do artigo não existe"},
+    {"ARTICULO_SIN_DESCRIPCION", "Artigo sem descrição"},
+    {"ARTICULO_TIPO_PESO_INVALIDO", "O campo tipoPeso do artigo é inválido"},
     {"ARTICULO_TIPO_TRIBUTACION_SALIDA_INVALIDA",
-     "O campo tipoTributoSalida do artigo \xC3\xA9 inv\xC3\xA1lido"},
+     "O campo tipoTributoSalida do artigo é inválido"},
     {"ARTICULO_TRIBUTACION_REQUERIDA",
-     "A tributa\xC3\xA7\xC3\xA3o para o artigo \xC3\xA9 necess\xC3\xA1ria"},
-    {"ERROR_LOGIN", "Usu\xC3\xA1rio e/ou senha inv\xC3\xA1lidos"},
+     "A tributação para o artigo é necessária"},
+    {"ERROR_LOGIN", "Usuário e/ou senha inválidos"},
 };
 
 std::string TranslateErrorCode(const std::string& message) {
@@ -51,7 +50,7 @@ PlatformAnswer ReadPlatformAnswer(const std::string& AJson) {
   PlatformAnswer answer;
   std::optional<JsonValue> parsed = ParseJson(AJson);
   if (!parsed) {
-    answer.text = "Erro: JSON inv\xC3\xA1lido";
+    answer.text = "Erro: JSON inválido";
     return answer;
   }
   try {
@@ -76,7 +75,7 @@ PlatformAnswer ReadPlatformAnswer(const std::string& AJson) {
 
     std::string app_error;
     if (TryGetText(root, "appErrorCode", app_error) && app_error == "ERROR_LOGIN") {
-      answer.text = "Usu\xC3\xA1rio e/ou senha inv\xC3\xA1lidos";
+      answer.text = "Usuário e/ou senha inválidos";
       return answer;
     }
 

@@ -56,24 +56,24 @@ void TSrvZentrovia::DoSaveLog(const std::string& Msg) {
 }
 
 void TSrvZentrovia::ServiceCreate() {
-  DoSaveLog("Servi\xC3\xA7o criado");
+  DoSaveLog("Serviço criado");
 }
 
 void TSrvZentrovia::ServiceDestroy() {
-  DoSaveLog("Servi\xC3\xA7o encerrado");
+  DoSaveLog("Serviço encerrado");
 }
 
 void TSrvZentrovia::ServiceBeforeInstall() {
-  DoSaveLog("Iniciando instala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o");
+  DoSaveLog("Iniciando instalação do serviço");
 }
 void TSrvZentrovia::ServiceAfterInstall() {
-  DoSaveLog("Servi\xC3\xA7o instalado com sucesso");
+  DoSaveLog("Serviço instalado com sucesso");
 }
 void TSrvZentrovia::ServiceBeforeUninstall() {
-  DoSaveLog("Iniciando desinstala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o");
+  DoSaveLog("Iniciando desinstalação do serviço");
 }
 void TSrvZentrovia::ServiceAfterUninstall() {
-  DoSaveLog("Servi\xC3\xA7o desinstalado com sucesso");
+  DoSaveLog("Serviço desinstalado com sucesso");
 }
 
 void TSrvZentrovia::ServiceStart() {
@@ -82,11 +82,11 @@ void TSrvZentrovia::ServiceStart() {
   ZentroviaTimer.SetInterval(kFirstInterval);
   db_connected_ = false;
   ZentroviaTimer.Enable();
-  DoSaveLog("Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
+  DoSaveLog("Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
 }
 
 void TSrvZentrovia::ServiceExecute() {
-  DoSaveLog("Servi\xC3\xA7o executado");
+  DoSaveLog("Serviço executado");
   ZentroviaTimer.Enable();
   if (!env_.firewall_setup) return;
   // Best effort: nothing depends on the firewall, and nothing is logged about it.
@@ -105,13 +105,13 @@ void TSrvZentrovia::ServiceExecuteEnd() {
 }
 
 void TSrvZentrovia::ServicePause() {
-  DoSaveLog("Servi\xC3\xA7o pausado");
+  DoSaveLog("Serviço pausado");
 }
 void TSrvZentrovia::ServiceContinue() {
-  DoSaveLog("Servi\xC3\xA7o despausado");
+  DoSaveLog("Serviço despausado");
 }
 void TSrvZentrovia::ServiceShutdown() {
-  DoSaveLog("Servi\xC3\xA7o finalizado");
+  DoSaveLog("Serviço finalizado");
 }
 
 void TSrvZentrovia::ServiceStop() {
@@ -120,7 +120,7 @@ void TSrvZentrovia::ServiceStop() {
   std::lock_guard<std::mutex> cycle_lock(cycle_mutex_);
   store_.Release();
   if (ZentroviaTimer.Enabled()) ZentroviaTimer.Disable();
-  DoSaveLog("Servi\xC3\xA7o parado");
+  DoSaveLog("Serviço parado");
 }
 
 // ---- Sync cycle ----

@@ -68,7 +68,7 @@ CycleOutcome TSyncCycle::Run() {
 
   try {
     if (!steps_.isInternetOk()) {
-      log_("Falha na conex\xC3\xA3o de internet.");
+      log_("Falha na conexão de internet.");
       FCooldownUntil = now.AddSeconds(kLongPauseSeconds);
       log_("Entrando em pausa por 15 minutos (internet).");
       timer_.Rearm(kIntervalOtherwise);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "base/errors.h"
+#include "store/fb_attach.h"
 #include "store/store_impl.h"
 #include "store/store_query_impl.h"
 
@@ -23,8 +24,6 @@ TFbDriverLink& DefaultDriverLink() {
   static TFbDriverLink link;
   return link;
 }
-
-constexpr unsigned kConnectTimeoutSeconds = 15;
 
 }  // namespace
 
@@ -82,26 +81,9 @@ void TStoreConnection::Open() {
   FbClientLibrary& lib = (DriverLink ? *DriverLink : DefaultDriverLink()).Library();
   impl_->lib = &lib;
 
-  std::string server = ParamValue("Server");
-  std::string port = ParamValue("Port");
-  std::string database = ParamValue("Database");
-  std::string dialect_text = ParamValue("SQLDialect");
-  std::string protocol = ParamValue("Protocol");
-  int dialect = 3;
-  if (!dialect_text.empty()) dialect = std::atoi(dialect_text.c_str());
-  if (database.empty()) throw EDatabaseError("No database path given for the store connection");
-
-  // host/port:path is the client's TCP/IP form; an empty protocol means a local attach.
-  std::string target = database;
-  if (protocol.empty() || KeyEquals(protocol, "TCPIP") || !server.empty()) {
-    target = (server.empty() ? std::string("localhost") : server);
-    if (!port.empty()) target += "/" + port;
-    target += ":" + database;
-  }
-
-  const std::string key = target + '\n' + ParamValue("User_Name") + '\n' + ParamValue("Password") +
-                          '\n' + std::to_string(dialect) + '\n' + ParamValue("CharacterSet") +
-                          '\n' + std::to_string(reinterpret_cast<uintptr_t>(&lib));
+  const FbAttachRequest request = BuildAttachRequest(*this);
+  const std::string key = request.target + '\n' + request.dpb + '\n' +
+                          std::to_string(reinterpret_cast<uintptr_t>(&lib));
   if (impl_->parked) {
     if (impl_->parked_key == key) {
       FbStatus ping_status(lib);
@@ -123,26 +105,13 @@ void TStoreConnection::Open() {
   }
 
   FbStatus status(lib);
-  Firebird::IXpbBuilder* dpb = nullptr;
   try {
-    dpb = lib.util->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&status, isc_dpb_user_name, ParamValue("User_Name").c_str());
-    dpb->insertString(&status, isc_dpb_password, ParamValue("Password").c_str());
-    dpb->insertInt(&status, isc_dpb_sql_dialect, dialect);
-    dpb->insertInt(&status, isc_dpb_connect_timeout, kConnectTimeoutSeconds);
-    // A connection character set is only sent when one is configured: without it the
-    // server hands text over as stored (Windows-1252 bytes).
-    std::string charset = ParamValue("CharacterSet");
-    if (!charset.empty()) dpb->insertString(&status, isc_dpb_lc_ctype, charset.c_str());
-    Firebird::IAttachment* att = lib.provider->attachDatabase(
-        &status, target.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-    dpb->dispose();
-    dpb = nullptr;
-    impl_->att = att;
+    impl_->att = lib.provider->attachDatabase(
+        &status, request.target.c_str(), static_cast<unsigned>(request.dpb.size()),
+        reinterpret_cast<const unsigned char*>(request.dpb.data()));
     impl_->key = key;
     ++impl_->epoch;
   } catch (const Firebird::FbException& e) {
-    if (dpb) dpb->dispose();
     ThrowFb(lib, e);
   }
 }
@@ -183,7 +152,9 @@ void TStoreConnection::Impl::DetachParked(bool polite) {
 }
 
 void TStoreConnection::Impl::Abandon(TStoreConnection& /*owner*/) {
-  for (TStoreQuery::Impl* q : queries) q->Release(/*polite=*/false);
+  for (TStoreQuery::Impl* q : queries)
+    q->Break(/*polite=*/false,
+             "The connection to the store database was lost before the whole result was read");
   ReleaseQuietly(meta_tra);
   ReleaseQuietly(att);
 }

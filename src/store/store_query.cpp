@@ -302,6 +302,18 @@ void WriteBound(const Bound& b, unsigned char* data) {
   }
 }
 
+// value * 10^scale as plain decimal text (scale <= 0).
+std::string DecimalText(int64_t value, int scale) {
+  const bool negative = value < 0;
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  std::string text = std::to_string(magnitude);
+  const size_t decimals = static_cast<size_t>(-scale);
+  if (text.size() <= decimals) text.insert(0, decimals + 1 - text.size(), '0');
+  text.insert(text.size() - decimals, ".");
+  return negative ? "-" + text : text;
+}
+
 std::string TrimRight(std::string s) {
   size_t n = s.size();
   while (n > 0 && s[n - 1] == ' ') --n;
@@ -313,7 +325,7 @@ std::string TrimRight(std::string s) {
 
 // ---- TStoreQuery::Impl ----
 
-void TStoreQuery::Impl::Release(bool polite, bool keep_statement) {
+void TStoreQuery::Impl::DropHandles(bool polite, bool keep_statement) {
   FbClientLibrary* lib = owner->connection_ ? owner->connection_->impl().lib : nullptr;
   if (polite && lib) {
     FbStatus status(*lib);
@@ -354,10 +366,28 @@ void TStoreQuery::Impl::Release(bool polite, bool keep_statement) {
     ReleaseQuietly(in_meta);
     in_signature.clear();
   }
+}
+
+void TStoreQuery::Impl::Release(bool polite, bool keep_statement) {
+  DropHandles(polite, keep_statement);
+  broken = false;
+  broken_reason.clear();
   active = false;
   eof = true;
   position = 0;
   total = -1;
+  ahead.clear();
+  for (size_t i = 0; i < row.size() && i < null_row.size(); ++i) row[i] = null_row[i];
+}
+
+void TStoreQuery::Impl::Break(bool polite, const std::string& reason) {
+  const bool unread = rs != nullptr;
+  DropHandles(polite, /*keep_statement=*/polite);
+  if (!unread) return;
+  broken = true;
+  broken_reason = reason;
+  active = true;
+  eof = false;
   ahead.clear();
   for (size_t i = 0; i < row.size() && i < null_row.size(); ++i) row[i] = null_row[i];
 }
@@ -607,10 +637,18 @@ struct QueryOps {
           } else {
             std::memcpy(&x, p, sizeof x);
           }
-          if (c.desc.scale == 0)
+          if (c.desc.scale == 0) {
             v = x;
-          else
-            v = Money::FromScaled(x, c.desc.scale);
+          } else {
+            // A decimal beyond the Money range is kept as its exact text: AsString reads it
+            // and AsMoney raises where the job uses it, so the rest of the row stays
+            // readable.
+            try {
+              v = Money::FromScaled(x, c.desc.scale);
+            } catch (const EConversionError&) {
+              v = DecimalText(x, c.desc.scale);
+            }
+          }
           break;
         }
         case SQL_FLOAT: {
@@ -701,7 +739,9 @@ struct QueryOps {
   }
 
   // Runs body; a connection found lost is re-attached and body tried once more, unless the
-  // statement may already have reached the server.
+  // statement may already have reached the server: body sets `sent` just before it hands
+  // the statement over, as from then on a retry could run it twice (a generator step, an
+  // insert) or read a result the job already half used.
   template <class Body>
   void WithReconnect(Body body) {
     for (int attempt = 0;; ++attempt) {
@@ -717,6 +757,7 @@ struct QueryOps {
         bool lost = FbConnectionLost(e.getStatus());
         if (lost) {
           c.impl().Abandon(c);
+          m.Release(false);
         } else {
           m.Release(true, /*keep_statement=*/true);
         }
@@ -726,7 +767,8 @@ struct QueryOps {
     }
   }
 
-  // Errors while reading rows of an open cursor: no retry, the rows are gone.
+  // Errors while reading rows of an open cursor: no retry, the rows are gone, and the query
+  // stays broken so that no later read mistakes the cut for the end of the result.
   template <class Body>
   void Guard(Body body) {
     try {
@@ -738,8 +780,11 @@ struct QueryOps {
       if (FbConnectionLost(e.getStatus()))
         c.impl().Abandon(c);
       else
-        m.Release(true, true);
+        m.Break(true, text);
       throw EDatabaseError(text);
+    } catch (const std::exception& e) {
+      m.Break(true, e.what());
+      throw;
     }
   }
 };
@@ -811,6 +856,7 @@ void TStoreQuery::Open() {
     Impl& m = *impl_;
     if (ops.IsCursor()) {
       ops.StartTransaction(st, m.stmt_type == isc_info_sql_stmt_select);
+      sent = true;
       m.rs = m.stmt->openCursor(st, m.tra, m.in_meta, m.in_meta ? m.in_buf.data() : nullptr,
                                 m.out_meta, 0);
       m.active = true;
@@ -852,6 +898,7 @@ void TStoreQuery::ExecSQL() {
     if (ops.IsCursor()) {
       // A query run for its effect only (a lock, a generator step): open and close it.
       ops.StartTransaction(st, m.stmt_type == isc_info_sql_stmt_select);
+      sent = true;
       m.rs = m.stmt->openCursor(st, m.tra, m.in_meta, m.in_meta ? m.in_buf.data() : nullptr,
                                 m.out_meta, 0);
       m.rs->fetchNext(st, m.out_buf.data());
@@ -887,6 +934,7 @@ bool TStoreQuery::IsEmpty() const {
 }
 
 void TStoreQuery::Next() {
+  if (impl_->broken) throw EDatabaseError(impl_->broken_reason);
   if (!impl_->active || impl_->eof) return;
   QueryOps ops{*this, *impl_};
   ops.Guard([&](Firebird::ThrowStatusWrapper* st) { ops.FetchNext(st); });
@@ -894,6 +942,7 @@ void TStoreQuery::Next() {
 
 int64_t TStoreQuery::RecordCount() {
   Impl& m = *impl_;
+  if (m.broken) throw EDatabaseError(m.broken_reason);
   if (!m.active) return 0;
   if (m.total >= 0) return m.total;
   QueryOps ops{*this, *impl_};
@@ -964,6 +1013,7 @@ int64_t TStoreQuery::RecordCount() {
 }
 
 const TStoreField& TStoreQuery::FieldByName(std::string_view name) const {
+  if (impl_->broken) throw EDatabaseError(impl_->broken_reason);
   for (const TStoreField& f : impl_->row)
     if (SameName(f.Name(), name)) return f;
   throw EDatabaseError("Field '" + std::string(name) + "' not found");

@@ -64,10 +64,21 @@ struct TStoreQuery::Impl {
   int64_t total = -1;                          // whole result size once known
   std::deque<std::vector<TStoreField>> ahead;  // rows read ahead for the record count
   std::vector<TStoreField> row;
+  // Set when the cursor was lost with rows still unread: the connection dropped or was
+  // re-attached on behalf of another query, or a fetch failed. Such a result can never be
+  // completed, so every further read raises this text instead of ending it early. Cleared by
+  // Close, ClearSQL and the next run.
+  bool broken = false;
+  std::string broken_reason;
 
   // Frees the cursor, the transaction and (unless keep_statement) the statement. polite:
   // the server is reachable and is told; otherwise the handles are just dropped.
   void Release(bool polite, bool keep_statement = false);
+  // Frees the handles only; the rows already read stay.
+  void DropHandles(bool polite, bool keep_statement);
+  // Release for a cursor that ends without the job asking: a result with unread rows
+  // becomes broken; a complete one (every row fetched or read ahead) stays readable.
+  void Break(bool polite, const std::string& reason);
   void Orphan() { owner->connection_ = nullptr; }
 };
 

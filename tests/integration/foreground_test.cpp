@@ -80,8 +80,11 @@ TEST_F(ForegroundTest, StatusReportsWithoutWritingAndSyncSendsEverySaleOnce) {
       "|| zentrovia_verificapromo from padrao";
   const std::string before = Value(padrao);
 
+  const bool log_before = std::filesystem::exists(dir() + "Zentrovia.log");
   RunResult status = RunCommand(exe + " -STATUS");
   EXPECT_EQ(status.exit_code, 0) << status.output;
+  // A report writes nothing, not even its own lines to the log.
+  EXPECT_EQ(std::filesystem::exists(dir() + "Zentrovia.log"), log_before);
   EXPECT_NE(status.output.find("address (zentrovia_url1)     " + platform->BaseUrl()),
             std::string::npos)
       << status.output;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -567,6 +568,110 @@ TEST_F(SalesUploadTest, SaleWhoseDocumentCannotBeBuiltIsPostedEmptyAndPassedOver
   ASSERT_EQ(posts.size(), 2u);
   EXPECT_NE(posts[1].body, "");
   EXPECT_EQ(Cursor(), "2");
+}
+
+// Only a verdict on the document moves the cursor: accepted ("idLote") or refused
+// ("errores"). Every other answer says nothing about the sale: the job raises with the
+// answer's text, the cursor stays, and the same sale goes out once the platform answers.
+TEST_F(SalesUploadTest, TheCursorMovesOnlyOnTheVerdictOfThePlatform) {
+  struct Case {
+    const char* name;
+    int status;
+    std::string body;
+    std::string content_type;
+    bool verdict;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"accepted", 200, R"({"idLote":"77"})", "application/json", true, "Ok:77"},
+      {"refused", 400, R"({"errores":[{"error":{"message":"ARTICULO_NO_ENCONTRADO"}}]})",
+       "application/json", true, "Artigo não encontrado"},
+      {"login error", 401, R"({"appErrorCode":"ERROR_LOGIN"})", "application/json", false,
+       "Usuário e/ou senha inválidos"},
+      {"portal page", 200, "<html><body>Wi-Fi</body></html>", "text/html", false,
+       "Erro: JSON inválido"},
+      {"not found", 404, R"({"message":"NOT_FOUND"})", "application/json", false,
+       R"({"message":"NOT_FOUND"})"},
+      {"empty object", 200, "{}", "application/json", false, "{}"},
+      {"empty body", 200, "", "application/json", false, "Erro: JSON inválido"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    Sql({Line{.venda = static_cast<int>(i + 1)}.Sql(),
+         Caixa(static_cast<int>(i + 1), "Venda a Vista", "10")});
+  }
+  ConnectOk();
+
+  int64_t cursor = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::Fault answer;
+    answer.path_contains = "/movimientos/lotes";
+    answer.status = c.status;
+    answer.body = c.body;
+    answer.content_type = c.content_type;
+    answer.times = 1;
+    platform_.AddFault(answer);
+    const size_t posts_before = Posts().size();
+
+    if (c.verdict) {
+      Service().EnviarVendasZentrovia();
+      ++cursor;
+    } else {
+      try {
+        Service().EnviarVendasZentrovia();
+        ADD_FAILURE() << "an answer without a verdict must raise";
+      } catch (const ERESTException& e) {
+        EXPECT_EQ(std::string(e.what()), c.text);
+      }
+    }
+    EXPECT_EQ(LogMessages().back(), "[Venda= 5001]" + c.text);
+    EXPECT_EQ(Cursor(), std::to_string(cursor));
+    EXPECT_EQ(Service().Settings().zentrovia_ultvenda, cursor);
+
+    if (!c.verdict) {
+      // The platform answers normally again: the same sale goes out and is passed.
+      Service().EnviarVendasZentrovia();
+      ++cursor;
+      const auto posts = Posts();
+      ASSERT_EQ(posts.size(), posts_before + 2);
+      EXPECT_EQ(posts.back().body, posts[posts_before].body);
+      EXPECT_EQ(LogMessages().back().rfind("[Venda= 5001]Ok:", 0), 0u) << LogMessages().back();
+      EXPECT_EQ(Cursor(), std::to_string(cursor));
+    }
+  }
+}
+
+// Once the post has returned, the cursor moves whatever the log does: a log that cannot be
+// written must not make the same sale go out at every cycle.
+TEST_F(SalesUploadTest, ALogThatFailsAfterThePostStillMovesTheCursorOnce) {
+  Sql({Line{.venda = 1}.Sql(), Caixa(1, "Venda a Vista", "10"),
+       Line{.venda = 2, .coo = "5002"}.Sql(), Caixa(2, "Venda a Vista", "10")});
+  ConnectOk();
+  std::filesystem::remove(dir() + "Zentrovia.log");
+  std::filesystem::create_directory(dir() + "Zentrovia.log");
+
+  EXPECT_THROW(Service().EnviarVendasZentrovia(), EInOutError);
+  EXPECT_EQ(Posts().size(), 1u);
+  EXPECT_EQ(Cursor(), "1");
+
+  std::filesystem::remove(dir() + "Zentrovia.log");
+  Service().EnviarVendasZentrovia();
+  const auto posts = Posts();
+  ASSERT_EQ(posts.size(), 2u);
+  EXPECT_NE(posts[0].body.find(R"("numero":"5001")"), std::string::npos);
+  EXPECT_NE(posts[1].body.find(R"("numero":"5002")"), std::string::npos);
+  EXPECT_EQ(Cursor(), "2");
+}
+
+// A line without a time is dated the sale's day at midnight, never 30 December 1899.
+TEST_F(SalesUploadTest, ALineWithoutATimeIsDatedTheSaleDayAtMidnight) {
+  Sql({Line{.venda = 1, .hora = "NULL"}.Sql(), Caixa(1, "Venda a Vista", "10")});
+  ConnectOk();
+  Service().EnviarVendasZentrovia();
+  const auto posts = Posts();
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_NE(posts[0].body.find(R"("fecha":"2026-12-05T00:00:00.000-0300")"), std::string::npos)
+      << posts[0].body;
 }
 
 TEST_F(SalesUploadTest, LowestQualifyingSaleFirstAndSpecialOnlySalesNeverPicked) {

@@ -283,6 +283,17 @@ TEST(PlatformTransport, KeepsTheStatusLineAndDecodesTheCharset) {
   }
 }
 
+TEST(PlatformTransport, AReplyThatIsNotHttpIsAnInvalidServerResponse) {
+  RawServer server("SSH-2.0-OpenSSH_9.2\r\n");
+  IntegrationSettings settings;
+  settings.zentrovia_url1 = server.Url();
+  auto transport = MakeSystemHttpTransport();
+  TZentrovia client(*transport, settings);
+  EXPECT_EQ(RestErrorOf([&] { client.postEnviarVenda(); }),
+            "REST request failed: Error receiving data: (12152) The server returned an invalid or "
+            "unrecognized response");
+}
+
 TEST(PlatformTransport, FollowsRedirectionsWithTheirCookies) {
   httplib::Server server;
   server.Get("/old", [](const httplib::Request&, httplib::Response& res) {

@@ -128,6 +128,21 @@ TEST_F(StoreQueryTest, DecimalsOfEveryScaleAreExact) {
   EXPECT_EQ(Value("select n2 from t where id = 15"), "7.50");
 }
 
+TEST_F(StoreQueryTest, ADecimalBeyondTheMoneyRangeFailsWhereItIsReadAsMoney) {
+  q.AddSQL(
+      "select cast(9999999999999999.99 as numeric(18,2)) as big, cast(-922337203685477.58 as "
+      "numeric(18,2)) as low, 1 as other from RDB$DATABASE");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("other").AsInteger(), 1);
+  EXPECT_EQ(q.FieldByName("low").AsMoney(), Money::Parse("-922337203685477.58"));
+  EXPECT_EQ(q.FieldByName("big").AsString(), "9999999999999999.99");
+  try {
+    ADD_FAILURE() << "read as " << q.FieldByName("big").AsMoney().ToJson();
+  } catch (const EConversionError& e) {
+    EXPECT_STREQ(e.what(), "'9999999999999999.99' is out of the Money range");
+  }
+}
+
 TEST_F(StoreQueryTest, DatesTimesAndTimestampsKeepTheirResolution) {
   const DateTime ts = DateTime::FromParts(2026, 2, 28, 23, 59, 59, 999600);
   InsertOne(1, "ts", [&](TStoreParam& p) { p.AsDateTime(ts); });

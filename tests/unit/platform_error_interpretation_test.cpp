@@ -6,6 +6,8 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/answer.h"
+#include "platform/json_helpers.h"
 #include "service/srv_zentrovia.h"
 #include "support/log_messages.h"
 
@@ -118,6 +120,44 @@ TEST_F(VerificarErroJSONTest, TurnsEachAnswerIntoItsText) {
       EXPECT_EQ(messages.size(), logged) << c.answer;
     }
   }
+
+  // Every prefix of every answer, as a connection cut mid-body would leave it, reads as a
+  // result or the invalid-JSON text, never a crash; and without a verdict.
+  for (const Case& c : cases) {
+    const std::string whole = c.answer;
+    for (size_t n = 0; n < whole.size(); ++n) {
+      const std::string prefix = whole.substr(0, n);
+      const PlatformAnswer answer = ReadPlatformAnswer(prefix);
+      if (!ParseJson(prefix)) {
+        EXPECT_EQ(answer.text, invalid) << prefix;
+        EXPECT_EQ(answer.verdict, PlatformVerdict::None) << prefix;
+      }
+    }
+  }
+}
+
+TEST(PlatformAnswer, OnlyABatchIdOrAnErrorListIsAVerdictOnTheDocument) {
+  struct Case {
+    const char* answer;
+    PlatformVerdict verdict;
+  };
+  const Case cases[] = {
+      {R"({"idLote":"77"})", PlatformVerdict::Accepted},
+      {R"({"idLote":null})", PlatformVerdict::Accepted},
+      {R"({"errores":[{"error":{"message":"ARTICULO_BORRADO"}}]})", PlatformVerdict::Rejected},
+      {R"({"errores":[{"codigo":1}]})", PlatformVerdict::Rejected},
+      {R"({"idLote":9,"errores":[{"error":{"message":"X"}}]})", PlatformVerdict::Rejected},
+      {R"({"appErrorCode":"ERROR_LOGIN"})", PlatformVerdict::None},
+      {R"({"appErrorCode":"ERROR_LOGIN","idLote":3})", PlatformVerdict::None},
+      {R"({"errores":[]})", PlatformVerdict::None},
+      {R"({"message":"NOT_FOUND"})", PlatformVerdict::None},
+      {"{}", PlatformVerdict::None},
+      {"[]", PlatformVerdict::None},
+      {"", PlatformVerdict::None},
+      {"<html></html>", PlatformVerdict::None},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ReadPlatformAnswer(c.answer).verdict, c.verdict) << c.answer;
 }
 
 TEST_F(VerificarErroJSONTest, LogsTheDocumentAsPostedWithItsAccents) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ibase.h>
+
 #include "base/errors.h"
+#include "store/fb_attach.h"
 #include "store/fb_conn.h"
 #include "store/sql_params.h"
 #include "store/store_query.h"
@@ -128,6 +131,48 @@ TEST(TFBConnSettings, ParameterListAndOptions) {
               conn.options.empty_strings_to_null && conn.options.trim_strings &&
               conn.options.trim_to_length && !conn.options.login_prompt &&
               conn.options.silent_mode);
+}
+
+TEST(StoreAttachRequest, AUtf8PathIsFlaggedSoTheClientDoesNotConvertItAgain) {
+  struct Case {
+    const char* path;
+    const char* server;
+    const char* target;
+    bool flagged;
+  } cases[] = {
+      {"C:\\Farm\xC3\xA1"
+       "cia\\DORVALI.FDB",
+       "srv",
+       "srv/3050:C:\\Farm\xC3\xA1"
+       "cia\\DORVALI.FDB",
+       true},
+      {"/srv/loja.fdb", "", "localhost/3050:/srv/loja.fdb", true},
+      // Not UTF-8 (a Windows-1252 byte): handed over as it is, for the client to convert.
+      {"C:\\Farm\xE1"
+       "cia\\DORVALI.FDB",
+       "srv",
+       "srv/3050:C:\\Farm\xE1"
+       "cia\\DORVALI.FDB",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    TFBConn fb;
+    TStoreConnection conn;
+    fb.CreateConn(c.server, c.path, "3050", "SYSDBA", "pelvoxard", conn);
+    fb.ConfigureConnection(conn);
+    const FbAttachRequest r = BuildAttachRequest(conn);
+    EXPECT_EQ(r.target, c.target);
+    std::string expected = {isc_dpb_version1, isc_dpb_user_name, 6};
+    expected += "SYSDBA";
+    expected += {isc_dpb_password, 9};
+    expected += "pelvoxard";
+    expected += {isc_dpb_sql_dialect, 4, 3, 0, 0, 0, isc_dpb_connect_timeout, 4, 15, 0, 0, 0};
+    if (c.flagged) expected += {isc_dpb_utf8_filename, 0};
+    EXPECT_EQ(r.dpb, expected);
+  }
+  TStoreConnection no_path;
+  EXPECT_THROW(BuildAttachRequest(no_path), EDatabaseError);
 }
 
 TEST(TFbDriverLinkLoad, MissingClientLibraryIsADatabaseError) {

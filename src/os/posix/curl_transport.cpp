@@ -213,10 +213,14 @@ class CurlHttpTransport : public IHttpTransport {
     if (t.too_large) throw ERESTException(AnswerTooLargeMessage(request.max_body_bytes));
     if (rc != CURLE_OK) {
       const bool timed_out = t.receive_timed_out || rc == CURLE_OPERATION_TIMEDOUT;
-      const int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
+      int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
       // Once the request went out whole, what is missing is the answer.
       long request_size = 0;
       curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &request_size);
+      // curl reports a reply without a status line (HTTP/0.9) as an unsupported protocol,
+      // after the request went out; WinHTTP calls that an invalid server response.
+      if (rc == CURLE_UNSUPPORTED_PROTOCOL && request_size > 0)
+        code = winhttp::kInvalidServerResponse;
       const bool while_sending = request_size == 0 && !t.got_status;
       throw ERESTException(RestFailureMessage(TransportFailureMessage(while_sending, code)));
     }

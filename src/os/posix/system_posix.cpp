@@ -5,18 +5,19 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <INIReader.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
+#include "os/ini_file.h"
 #include "os/system.h"
 
 namespace zv {
@@ -40,10 +41,13 @@ std::vector<ProbeHost> DefaultProbeHosts() {
 
 std::string ReadIniString(const std::string& path, const std::string& section,
                           const std::string& key, const std::string& def) {
-  INIReader reader(path);
-  if (reader.ParseError() < 0) return def;  // no file, or it cannot be opened
-  if (!reader.HasValue(section, key)) return def;
-  return reader.Get(section, key, def);
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return def;
+  const std::string content((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+  // The file is written in the ANSI code page, as on the store's Windows machine.
+  std::string value;
+  return FindIniValue(content, section, key, value) ? AnsiToUtf8(value) : def;
 }
 
 // Linux has no regional separators for the log; the Brazilian defaults stand for them.

@@ -15,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "os/control_queue.h"
 #include "os/service_host.h"
 #include "os/system.h"
 #include "os/windows/win_text.h"
@@ -45,37 +46,13 @@ bool RunEvent(const char* name, F&& event) {
   return false;
 }
 
-class ControlQueue {
- public:
-  void Push(DWORD code) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(code);
-    }
-    cv_.notify_one();
-  }
-  // Blocks the service thread until a request arrives (also while the service is paused).
-  DWORD Pop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [this] { return !queue_.empty(); });
-    DWORD code = queue_.front();
-    queue_.pop_front();
-    return code;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::deque<DWORD> queue_;
-};
-
 struct Host {
   Host(IServiceEvents& m, asio::io_context& i) : module(m), io(i), work(asio::make_work_guard(i)) {}
 
   IServiceEvents& module;
   asio::io_context& io;
   asio::executor_work_guard<asio::io_context::executor_type> work;
-  ControlQueue controls;
+  ControlQueue<DWORD> controls;
   SERVICE_STATUS_HANDLE status_handle = nullptr;
   std::mutex status_mutex;
   SERVICE_STATUS status{};
