@@ -62,7 +62,9 @@ std::string TZentrovia::StorePath(const std::string& prefix, const std::string& 
 }
 
 TZentrovRetornos TZentrovia::postFechaCaixa() {
-  return Execute("POST", TillPath("/cierresDiarios/lotes"), true);
+  TZentrovRetornos r = Execute("POST", TillPath("/cierresDiarios/lotes"), true);
+  ++closing_post_count_;
+  return r;
 }
 
 TZentrovRetornos TZentrovia::postEnviarVenda() {

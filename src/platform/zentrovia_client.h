@@ -40,6 +40,8 @@ class TZentrovia {
   uint64_t PostCount() const { return post_count_; }
   // Of those, the posts of an empty body (a document that could not be built).
   uint64_t EmptyPostCount() const { return empty_post_count_; }
+  // Of those, the daily closing posts.
+  uint64_t ClosingPostCount() const { return closing_post_count_; }
 
  private:
   TZentrovRetornos Execute(const std::string& method, const std::string& path, bool post);
@@ -50,6 +52,7 @@ class TZentrovia {
   const IntegrationSettings& settings_;
   uint64_t post_count_ = 0;
   uint64_t empty_post_count_ = 0;
+  uint64_t closing_post_count_ = 0;
 };
 
 }  // namespace zv
