@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -131,22 +132,42 @@ TEST_F(ResendRequestsTest, AnErrorEndsItsListOnly) {
     EXPECT_EQ(LogMessages().size(), before + c.log.size());
     EXPECT_EQ(LogTail(c.log.size()), c.log);
     EXPECT_EQ(ClosingPosts().size(), c.closing_posts);
+    EXPECT_EQ(CountRequests("POST", "/movimientos/"), 0u);
     EXPECT_TRUE(PollMovedToday()) << Poll();
   }
 }
 
-TEST_F(ResendRequestsTest, AMovementRequestIsHandedToTheMovementResend) {
-  // Whatever the movement resend makes of a till that is no number, its error ends the
-  // movement list with the list's error line, and the closing list still runs.
-  platform_.SetResendMovements(List({Request(IsoDay(day), "MOVIMIENTOS", R"("codigoCaja":"1x")")}));
+TEST_F(ResendRequestsTest, MovementRequestsResendTheDaysSalesInOrderUntilAnError) {
+  const std::string d = IsoDay(day);
+  platform_.SetResendMovements(List({
+      Request(d, "CIERRES_DIARIOS"),  // not a movement request: skipped
+      Request(d, "MOVIMIENTOS", R"("codigoCaja":2)"), Request(d, "MOVIMIENTOS"),
+      Request(d, "MOVIMIENTOS", R"("codigoCaja":"1x")"),
+      Request(d, "MOVIMIENTOS", R"("codigoCaja":3)"),  // after the error: not acted on
+  }));
+  platform_.SetResendClosings(List({Request(d, "CIERRES_DIARIOS", R"("codigoCaja":3)")}));
   ConnectOk();
+
   VerificaReenvio(Service().Context());
-  const auto log = LogMessages();
-  size_t errors = 0;
-  for (const auto& line : log) errors += line.rfind("Erro Verifica Reenvio Movimentos: ", 0) == 0;
-  EXPECT_EQ(errors, 1u);
-  EXPECT_EQ(CountRequests("GET", "/solicitudes/cierresDiarios"), 1u);
-  EXPECT_TRUE(PollMovedToday()) << Poll();
+  std::vector<std::string> numbers;
+  static const std::regex numero(R"re("numero":"(\d+)")re");
+  for (const auto& r : platform_.Requests()) {
+    std::smatch m;
+    if (r.method == "POST" && r.path.find("/movimientos/") != std::string::npos &&
+        std::regex_search(r.body, m, numero))
+      numbers.push_back(m[1]);
+  }
+  // Till 2's sales, then every sale of the day, the NULL-till ones and the wholly cancelled
+  // ones included.
+  EXPECT_EQ(numbers,
+            (std::vector<std::string>{"5", "6", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+  // The error ends the movement list only: the closing list still runs.
+  EXPECT_EQ(LogTail(5),
+            (std::vector<std::string>{"Erro Verifica Reenvio Movimentos: EConversionError",
+                                      "Mensagem: '1x' is not a valid integer value",
+                                      "[REENVIO-CAIXA:" + Dated(day) + "]Ok:#",
+                                      "[REENVIO-CAIXA-PARC.:" + Dated(day) + "]Ok:#", Done()}));
+  EXPECT_TRUE(PollMovedToday());
 }
 
 TEST_F(ResendRequestsTest, AListThatCannotBeReadPausesTheCycleAndLeavesThePollDue) {
