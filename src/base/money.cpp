@@ -135,4 +135,16 @@ std::string Money::ToJson() const {
   return out;
 }
 
+std::string Money::ToFixed2() const {
+  // Unsigned, so that the most negative value has a magnitude too.
+  const uint64_t magnitude = v_ < 0 ? 0 - static_cast<uint64_t>(v_) : static_cast<uint64_t>(v_);
+  const uint64_t hundredths = (magnitude + 50) / 100;
+  std::string out = v_ < 0 && hundredths != 0 ? "-" : "";
+  out += std::to_string(hundredths / 100);
+  const uint64_t cents = hundredths % 100;
+  out += cents < 10 ? ".0" : ".";
+  out += std::to_string(cents);
+  return out;
+}
+
 }  // namespace zv

@@ -59,6 +59,10 @@ class Money {
   constexpr auto operator<=>(const Money&) const = default;
   constexpr bool IsZero() const { return v_ == 0; }
 
+  // Two decimals, rounded half away from zero: 1234.50, 0.00, -25.00. A value that rounds
+  // to zero is "0.00", never "-0.00". The daily closing documents carry amounts this way.
+  std::string ToFixed2() const;
+
  private:
   constexpr explicit Money(int64_t v) : v_(v) {}
   // Raises EConversionError naming the value (or the sum) that does not fit.

@@ -55,6 +55,10 @@ std::string RestFailureMessage(const std::string& transport_message) {
   return "REST request failed: " + transport_message;
 }
 
+std::string AnswerTooLargeMessage(size_t limit) {
+  return RestFailureMessage("the answer is longer than " + std::to_string(limit) + " bytes");
+}
+
 std::string HttpStatusErrorMessage(const std::string& protocol, int status,
                                    const std::string& reason) {
   char buf[32];

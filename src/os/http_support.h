@@ -4,6 +4,7 @@
 // cycle recognises a name that does not resolve), the status line, the answer's character
 // set, and the Base64 of the basic authentication.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,9 @@ std::string TransportFailureMessage(bool while_sending, int code);
 
 // The ERESTException message of a request without answer.
 std::string RestFailureMessage(const std::string& transport_message);
+
+// The ERESTException message of an answer whose body is longer than `limit` bytes.
+std::string AnswerTooLargeMessage(size_t limit);
 
 // The ERESTException message of a status of 500 or more: "HTTP/1.1 503 Service Unavailable".
 std::string HttpStatusErrorMessage(const std::string& protocol, int status,

@@ -5,6 +5,7 @@
 // "Error sending data: (N) text" with the WinHTTP error number and text (12007 for a host
 // name that does not resolve, 12029 for a refused connection, 12002 for a time-out).
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +20,9 @@ struct HttpRequest {
   std::string body;  // UTF-8, sent as is
   long connect_timeout_ms = 30000;
   long receive_timeout_ms = 30000;
+  // The most bytes of an answer's body kept; a longer answer raises ERESTException
+  // (AnswerTooLargeMessage). 0: no limit.
+  size_t max_body_bytes = 0;
 };
 
 struct HttpResponse {

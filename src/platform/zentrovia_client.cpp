@@ -10,6 +10,9 @@ constexpr long kConnectTimeoutMs = 30000;
 constexpr long kReceiveTimeoutMs = 30000;
 constexpr char kPdvVersion[] = "9.0.0";
 constexpr char kBackendVersion[] = "1.0.0";
+// No answer of the platform comes near this; a longer one (a runaway list, a wrong address
+// serving a file) would otherwise be held whole in memory.
+constexpr size_t kMaxAnswerBytes = 32u << 20;
 }  // namespace
 
 TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::string& path,
@@ -22,6 +25,7 @@ TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::strin
   request.url = result.url;
   request.connect_timeout_ms = kConnectTimeoutMs;
   request.receive_timeout_ms = kReceiveTimeoutMs;
+  request.max_body_bytes = kMaxAnswerBytes;
   request.headers.emplace_back(
       "Authorization",
       "Basic " + Base64Encode(settings_.zentrovia_usuario + ":" + settings_.zentrovia_senha));

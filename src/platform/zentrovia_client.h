@@ -1,7 +1,7 @@
 #pragma once
 // TZentrovia: the service's only way to the platform. Each operation is one request with
 // basic authentication; it returns the status and body and never judges them. A status of
-// 500 or more, or no answer at all, raises ERESTException.
+// 500 or more, no answer at all, or an answer longer than 32 MiB raises ERESTException.
 
 #include <cstdint>
 #include <string>
