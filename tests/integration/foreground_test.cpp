@@ -63,11 +63,6 @@ class ForegroundTest : public test::StoreFixture {
     o.verificapromo = now;
     o.ultcaixa = now.Date();
     BuildSample(o);
-    // The cancellations are up to date too: a later-day one would have its closing sent
-    // again, which this build does not do yet.
-    Sql(
-        {"update padrao set zentrovia_ultcancelamento = "
-         "(select coalesce(max(codigocancelamento), 0) from vendas)"});
     WriteIni("localhost", db_path);
     exe = dir() + "SrvZentrovia";
     std::filesystem::copy_file(ZV_SERVICE_BINARY, exe);
@@ -104,8 +99,11 @@ TEST_F(ForegroundTest, StatusReportsWithoutWritingAndSyncSendsEverySaleOnce) {
   RunResult sync = RunCommand(exe + " -SYNC -NOPROBE");
   ASSERT_EQ(sync.exit_code, 0) << sync.output;
   int64_t posted = 0;
-  for (const auto& [till, count] : platform->MovementsPerTill()) posted += count;
+  for (const auto& [till, count] : platform->SalesPerTill()) posted += count;
   EXPECT_EQ(std::to_string(posted), to_send);
+  // With no new sale left, the cancellations went out too.
+  EXPECT_EQ(Value("select zentrovia_ultcancelamento from padrao"),
+            Value("select coalesce(max(codigocancelamento), 0) from vendas"));
   EXPECT_EQ(Value("select zentrovia_ultvenda from padrao"),
             Value("select max(venda) from vendas where codigoproduto not in ('XXDESCONTOXX', "
                   "'XXACRESCIMOXX', 'XXENTREGAXX', 'RECARGACELULAR')"));
