@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <utility>
 
 #include "base/errors.h"
 #include "store/fb_attach.h"
 #include "store/store_impl.h"
-#include "store/store_query_impl.h"
 
 namespace zv {
 
@@ -51,8 +52,8 @@ TStoreConnection::TStoreConnection() : impl_(std::make_unique<Impl>()) {}
 TStoreConnection::~TStoreConnection() {
   Close();
   impl_->DetachParked(true);
-  for (TStoreQuery::Impl* q : impl_->queries) q->Orphan();
-  impl_->queries.clear();
+  for (FbStatement* s : impl_->statements) s->Orphan();
+  impl_->statements.clear();
 }
 
 std::string TStoreConnection::ParamValue(std::string_view key) const {
@@ -87,23 +88,22 @@ void TStoreConnection::Open() {
   const FbAttachRequest request = BuildAttachRequest(*this);
   const std::string key = request.target + '\n' + request.dpb + '\n' +
                           std::to_string(reinterpret_cast<uintptr_t>(&lib));
+  if (impl_->parked && impl_->parked_key != key) impl_->DetachParked(true);
   if (impl_->parked) {
-    if (impl_->parked_key == key) {
-      FbStatus ping_status(lib);
-      try {
-        impl_->parked->ping(ping_status.get());
-        impl_->att = impl_->parked;
-        impl_->meta_tra = impl_->parked_meta_tra;
-        impl_->parked = nullptr;
-        impl_->parked_meta_tra = nullptr;
-        impl_->key = key;
-        ++impl_->epoch;
-        return;
-      } catch (const Firebird::FbException&) {
-        impl_->DetachParked(false);  // gone with the server: attach anew
-      }
-    } else {
-      impl_->DetachParked(true);
+    impl_->att = std::exchange(impl_->parked, nullptr);
+    impl_->meta_tra = std::exchange(impl_->parked_meta_tra, nullptr);
+    impl_->key = key;
+    try {
+      // Proves that the session still answers, and tells whether the store's tables changed
+      // since the last Open (an upgrade of the point-of-sale system): statements prepared
+      // before such a change are prepared again, as before it they would still run against
+      // the old layout.
+      const std::string stamp = impl_->MetadataStamp();
+      if (stamp != impl_->metadata_stamp) impl_->cache.Clear(&lib, /*polite=*/true);
+      impl_->metadata_stamp = stamp;
+      return;
+    } catch (const Firebird::FbException&) {
+      impl_->Abandon();  // gone with the server: attach anew
     }
   }
 
@@ -113,15 +113,49 @@ void TStoreConnection::Open() {
         &status, request.target.c_str(), static_cast<unsigned>(request.dpb.size()),
         reinterpret_cast<const unsigned char*>(request.dpb.data()));
     impl_->key = key;
-    ++impl_->epoch;
+    impl_->metadata_stamp = impl_->MetadataStamp();
   } catch (const Firebird::FbException& e) {
-    ThrowFb(lib, e);
+    const std::string text = FbStatusText(lib, e.getStatus());
+    if (impl_->att) impl_->Abandon();
+    throw EDatabaseError(text);
+  }
+}
+
+std::string TStoreConnection::Impl::MetadataStamp() {
+  // Every ALTER TABLE gives its table a new format number; creating or dropping one changes
+  // the count.
+  static const char* const kSql =
+      "select count(*), coalesce(sum(rdb$format), 0) from rdb$relations";
+  FbStatus status(*lib);
+  Firebird::ThrowStatusWrapper* st = status.get();
+  Firebird::IMetadataBuilder* builder = lib->master->getMetadataBuilder(st, 2);
+  Firebird::IMessageMetadata* out = nullptr;
+  try {
+    for (unsigned i = 0; i < 2; ++i) {
+      builder->setType(st, i, SQL_INT64);
+      builder->setLength(st, i, sizeof(int64_t));
+      builder->setScale(st, i, 0);
+    }
+    out = builder->getMetadata(st);
+    builder->release();
+    builder = nullptr;
+    std::vector<unsigned char> buf(out->getMessageLength(st));
+    att->execute(st, MetaTransaction(), 0, kSql, 3, nullptr, nullptr, out, buf.data());
+    int64_t count = 0, formats = 0;
+    std::memcpy(&count, buf.data() + out->getOffset(st, 0), sizeof count);
+    std::memcpy(&formats, buf.data() + out->getOffset(st, 1), sizeof formats);
+    out->release();
+    return std::to_string(count) + "/" + std::to_string(formats);
+  } catch (...) {
+    if (builder) builder->release();
+    if (out) out->release();
+    throw;
   }
 }
 
 void TStoreConnection::Close() {
   Rollback();
-  for (TStoreQuery::Impl* q : impl_->queries) q->Release(/*polite=*/true);
+  for (FbStatement* s : impl_->statements) s->CloseOrRelease(FbStatement::Release::kGiveBack);
   if (!impl_->att) return;
   impl_->DetachParked(true);
   impl_->parked = impl_->att;
@@ -133,6 +167,7 @@ void TStoreConnection::Close() {
 
 void TStoreConnection::Impl::DetachParked(bool polite) {
   if (!parked) return;
+  cache.Clear(lib, polite);
   if (!polite) {
     ReleaseQuietly(parked_meta_tra);
     ReleaseQuietly(parked);
@@ -160,9 +195,9 @@ void TStoreConnection::Impl::CheckTransactionAlive() const {
 }
 
 void TStoreConnection::Impl::BreakTransactionCursors() {
-  for (TStoreQuery::Impl* q : queries)
-    if (q->tra && q->tra == tra)
-      q->Break(/*polite=*/true, "The transaction ended before the whole result was read");
+  for (FbStatement* s : statements)
+    if (s->ReadsIn(tra))
+      s->Break(/*polite=*/true, "The transaction ended before the whole result was read");
 }
 
 Firebird::ITransaction* TStoreConnection::Impl::StartWriteTransaction(
@@ -198,7 +233,7 @@ void TStoreConnection::StartTransaction() {
     } catch (const Firebird::FbException& e) {
       std::string text = FbStatusText(*impl_->lib, e.getStatus());
       if (!FbConnectionLost(e.getStatus())) throw EDatabaseError(text);
-      impl_->Abandon(*this);
+      impl_->Abandon();
       // Nothing has run in it yet: a new attachment is as good.
       if (attempt > 0 || !options.auto_reconnect) throw EDatabaseError(text);
     }
@@ -220,7 +255,7 @@ void TStoreConnection::Commit() {
     impl_->in_transaction = false;
   } catch (const Firebird::FbException& e) {
     std::string text = FbStatusText(*impl_->lib, e.getStatus());
-    if (FbConnectionLost(e.getStatus())) impl_->Abandon(*this);
+    if (FbConnectionLost(e.getStatus())) impl_->Abandon();
     // A commit that fails leaves nothing half done: the work is undone and the
     // transaction over.
     Rollback();
@@ -263,10 +298,11 @@ void TStoreTransaction::Commit() {
   connection_.Commit();
 }
 
-void TStoreConnection::Impl::Abandon(TStoreConnection& /*owner*/) {
-  for (TStoreQuery::Impl* q : queries)
-    q->Break(/*polite=*/false,
+void TStoreConnection::Impl::Abandon() {
+  for (FbStatement* s : statements)
+    s->Break(/*polite=*/false,
              "The connection to the store database was lost before the whole result was read");
+  cache.Clear(lib, /*polite=*/false);
   ReleaseQuietly(tra);
   ReleaseQuietly(meta_tra);
   ReleaseQuietly(att);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "store/fb_client.h"
+#include "store/fb_statement.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -17,17 +18,23 @@ struct TStoreConnection::Impl {
   // Read-only read-committed transaction used for prepares; such a transaction holds back
   // nothing on the server, so it stays open for the life of the attachment.
   Firebird::ITransaction* meta_tra = nullptr;
-  // Incremented by every attach: a query whose statement belongs to an older attachment
-  // prepares it again.
-  uint64_t epoch = 0;
-  std::vector<TStoreQuery::Impl*> queries;
+  // The statements of the queries on this connection, and the prepared statements idle
+  // between their runs (both of the current attachment, or of the parked one while the
+  // connection is closed).
+  std::vector<FbStatement*> statements;
+  FbStatementCache cache;
   // The login of the current attachment.
   std::string key;
+  // What the store's table layouts were at the last Open (see MetadataStamp).
+  std::string metadata_stamp;
+  // A text that changes whenever a table is created, dropped or altered.
+  std::string MetadataStamp();
 
   // Close keeps the server session of the attachment and Open takes it back (after checking
   // that the server still answers) when the login is the same: a fresh attach costs the
   // authentication handshake, milliseconds of CPU, and the jobs close and reopen the
-  // connection for every sale. Only the session is kept; every query is closed as before.
+  // connection for every sale. Only the session and its prepared statements are kept;
+  // every query is closed as before. Never both parked and att at once.
   Firebird::IAttachment* parked = nullptr;
   Firebird::ITransaction* parked_meta_tra = nullptr;
   std::string parked_key;
@@ -45,9 +52,9 @@ struct TStoreConnection::Impl {
   // A read-write read-committed transaction that waits a while for a locked row.
   Firebird::ITransaction* StartWriteTransaction(Firebird::ThrowStatusWrapper* st);
 
-  // Drops the attachment without talking to the server (it is gone) and frees every query's
-  // handles.
-  void Abandon(TStoreConnection& owner);
+  // Drops the attachment without talking to the server (it is gone) and with it every
+  // statement's handles; results with unread rows become broken.
+  void Abandon();
   Firebird::ITransaction* MetaTransaction();
 };
 

@@ -3,9 +3,31 @@
 // :name parameters. Text is UTF-8 here and Windows-1252 in the database.
 //
 // Connection rules: TCP/IP to the server, dialect 3, no connection character set, read
-// committed, every statement committed on its own, an empty text written as NULL, trailing
-// blanks trimmed on read, an over-long text cut to its column on write, and a connection
-// found lost re-attached on the next use.
+// committed, every statement committed on its own (unless an explicit transaction is open),
+// an empty text written as NULL, trailing blanks trimmed on read, an over-long text cut to
+// its column on write, and a connection found lost re-attached on the next use.
+//
+// The contract:
+// - Threads: a connection and the queries on it are used by one thread at a time (the jobs
+//   run one after another); nothing here locks. Different connections are independent.
+// - Lifetimes: the driver link must outlive every connection that uses it. Destroying a
+//   connection detaches it and leaves its queries without a connection: they keep their
+//   SQL text and parameters, and running one raises EDatabaseError until SetConnection. A
+//   query may be destroyed at any time; it closes its cursor first.
+// - Reading: FieldByName returns a reference into the query's current row. Read the value
+//   at once (AsString ...): the reference is good only until the next call that moves or
+//   ends the row (Next, RecordCount, Open, ExecSQL, Close, Prepare, ClearSQL, AddSQL,
+//   SetConnection) or that closes the connection.
+// - Lost connections: only a statement that cannot yet have reached the server is run again
+//   on a new attachment. A result whose rows were not all read when its cursor was lost (the
+//   connection dropped, was re-attached on behalf of another query, or its transaction
+//   ended) is broken: Eof stays false, and Next, FieldByName and RecordCount raise
+//   EDatabaseError until the query is closed or run again, so a cut result is never taken
+//   for a short one. A result read whole before the loss (every row fetched, or read ahead
+//   by RecordCount) stays readable.
+// - Prepared statements: the connection keeps them, by SQL text, for as long as its server
+//   session lasts (Close keeps the session), so a job that runs the same text every cycle
+//   has it prepared once; a lost or changed session drops them.
 
 #include <cstdint>
 #include <memory>
@@ -51,15 +73,22 @@ class TStoreConnection {
   void SetParamValue(std::string_view key, std::string_view value);
 
   struct Options {
+    // Kept only because the service's connection settings list them: this layer always
+    // reads committed data and commits each statement on its own (outside an explicit
+    // transaction), and never prompts or shows anything.
     bool read_committed = true;
     bool auto_commit = true;
+    bool login_prompt = false;
+    bool silent_mode = true;
+
+    // RecordCount gives the whole result's size (else the rows read so far).
     bool record_count_total = true;
+    // A connection found lost is attached again on next use.
     bool auto_reconnect = true;
+    // The text rules, applied when binding and when reading.
     bool empty_strings_to_null = true;
     bool trim_strings = true;
     bool trim_to_length = true;
-    bool login_prompt = false;
-    bool silent_mode = true;
   } options;
 
   // The driver link that loads the client library; set by IniConn.
@@ -171,7 +200,7 @@ class TStoreQuery {
   TStoreQuery& operator=(const TStoreQuery&) = delete;
 
   void SetConnection(TStoreConnection* connection);
-  TStoreConnection* Connection() const { return connection_; }
+  TStoreConnection* Connection() const;
 
   // SQL.Clear: closes the query, forgets the statement and its parameters.
   void ClearSQL();
@@ -182,11 +211,15 @@ class TStoreQuery {
   // Throws EDatabaseError when the statement has no such parameter.
   TStoreParam& ParamByName(std::string_view name);
 
+  // Has the statement prepared (taken from the connection's prepared statements when the
+  // same text ran before); Open and ExecSQL do it too when needed.
   void Prepare();
   // Runs a statement that returns rows and moves to the first row.
   void Open();
-  // Runs a statement without a result set (committed at once).
+  // Runs a statement for its effect (committed at once outside an explicit transaction);
+  // nothing stays open.
   void ExecSQL();
+  // Ends the result; the statement stays prepared.
   void Close();
 
   bool Active() const;
@@ -202,8 +235,6 @@ class TStoreQuery {
   struct Impl;
 
  private:
-  friend class TStoreConnection;
-  TStoreConnection* connection_ = nullptr;
   std::string sql_;
   std::unique_ptr<Impl> impl_;
 };

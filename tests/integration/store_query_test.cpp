@@ -250,5 +250,56 @@ TEST_F(StoreQueryTest, EveryStatementIsCommittedOnItsOwn) {
   EXPECT_EQ(reader.FieldByName("id").AsInteger(), 2);
 }
 
+// The jobs clear, fill, prepare and run their statements every cycle, closing and opening the
+// connection in between: the server prepares each text once, until the tables change.
+TEST_F(StoreQueryTest, AStatementRunEveryCycleIsPreparedOnceUntilTheTablesChange) {
+  Sql({"insert into t (id) values (1)"});
+  q.AddSQL("select current_connection as id from RDB$DATABASE");
+  q.Open();
+  const std::string attachment = q.FieldByName("id").AsString();
+  // The server's ids of the statements of that text, seen from another attachment.
+  auto prepared = [&] {
+    return Value(
+        "select list(mon$statement_id, ',') from (select mon$statement_id from mon$statements "
+        "where mon$attachment_id = " +
+        attachment +
+        " and cast(mon$sql_text as varchar(100)) = 'select id from t where id >= ?' order by 1)");
+  };
+  auto cycle = [&](TStoreQuery& query) {
+    query.ClearSQL();
+    query.AddSQL("select id from t where id >= :id");
+    query.ParamByName("id").AsInteger(1);
+    query.Prepare();
+    query.Open();
+    EXPECT_EQ(query.FieldByName("id").AsInteger(), 1);
+  };
+  cycle(q);
+  const std::string first = prepared();
+  ASSERT_NE(first, "");
+  for (int i = 0; i < 3; ++i) {
+    conn.Close();
+    conn.Open();
+    cycle(q);
+  }
+  EXPECT_EQ(prepared(), first);
+
+  // Another query running the same text meanwhile gets a statement of its own.
+  TStoreQuery other(&conn);
+  cycle(other);
+  EXPECT_EQ(q.FieldByName("id").AsInteger(), 1);
+  const std::string both = prepared();
+  EXPECT_NE(both.find(first), std::string::npos) << both;
+  EXPECT_NE(both.find(','), std::string::npos) << both;
+
+  // A table altered meanwhile: the text is prepared again for its new layout.
+  other.ClearSQL();
+  q.ClearSQL();
+  Sql({"alter table t add extra integer"});
+  conn.Close();
+  conn.Open();
+  cycle(q);
+  EXPECT_EQ(prepared().find(first), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zv
