@@ -19,6 +19,9 @@ bool KeyEquals(std::string_view a, std::string_view b) {
          });
 }
 
+constexpr const char* kLostInTransaction =
+    "The connection to the store database was lost inside a transaction; its work was undone";
+
 // A store for connections that were given no driver link.
 TFbDriverLink& DefaultDriverLink() {
   static TFbDriverLink link;
@@ -117,6 +120,7 @@ void TStoreConnection::Open() {
 }
 
 void TStoreConnection::Close() {
+  Rollback();
   for (TStoreQuery::Impl* q : impl_->queries) q->Release(/*polite=*/true);
   if (!impl_->att) return;
   impl_->DetachParked(true);
@@ -151,10 +155,119 @@ void TStoreConnection::Impl::DetachParked(bool polite) {
   }
 }
 
+void TStoreConnection::Impl::CheckTransactionAlive() const {
+  if (in_transaction && !tra) throw EDatabaseError(kLostInTransaction);
+}
+
+void TStoreConnection::Impl::BreakTransactionCursors() {
+  for (TStoreQuery::Impl* q : queries)
+    if (q->tra && q->tra == tra)
+      q->Break(/*polite=*/true, "The transaction ended before the whole result was read");
+}
+
+Firebird::ITransaction* TStoreConnection::Impl::StartWriteTransaction(
+    Firebird::ThrowStatusWrapper* st) {
+  Firebird::IXpbBuilder* tpb = lib->util->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0);
+  Firebird::ITransaction* t = nullptr;
+  try {
+    tpb->insertTag(st, isc_tpb_write);
+    tpb->insertTag(st, isc_tpb_read_committed);
+    tpb->insertTag(st, isc_tpb_rec_version);
+    tpb->insertTag(st, isc_tpb_wait);
+    // A row locked by someone else is waited for, but not for ever.
+    tpb->insertInt(st, isc_tpb_lock_timeout, 30);
+    t = att->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
+  } catch (...) {
+    tpb->dispose();
+    throw;
+  }
+  tpb->dispose();
+  return t;
+}
+
+void TStoreConnection::StartTransaction() {
+  if (impl_->in_transaction)
+    throw EDatabaseError("A transaction is already open on the store connection");
+  for (int attempt = 0;; ++attempt) {
+    if (!Connected()) Open();
+    FbStatus status(*impl_->lib);
+    try {
+      impl_->tra = impl_->StartWriteTransaction(status.get());
+      impl_->in_transaction = true;
+      return;
+    } catch (const Firebird::FbException& e) {
+      std::string text = FbStatusText(*impl_->lib, e.getStatus());
+      if (!FbConnectionLost(e.getStatus())) throw EDatabaseError(text);
+      impl_->Abandon(*this);
+      // Nothing has run in it yet: a new attachment is as good.
+      if (attempt > 0 || !options.auto_reconnect) throw EDatabaseError(text);
+    }
+  }
+}
+
+void TStoreConnection::Commit() {
+  if (!impl_->in_transaction)
+    throw EDatabaseError("No transaction is open on the store connection");
+  if (!impl_->tra) {
+    Rollback();
+    throw EDatabaseError(kLostInTransaction);
+  }
+  impl_->BreakTransactionCursors();
+  FbStatus status(*impl_->lib);
+  try {
+    impl_->tra->commit(status.get());
+    impl_->tra = nullptr;
+    impl_->in_transaction = false;
+  } catch (const Firebird::FbException& e) {
+    std::string text = FbStatusText(*impl_->lib, e.getStatus());
+    if (FbConnectionLost(e.getStatus())) impl_->Abandon(*this);
+    // A commit that fails leaves nothing half done: the work is undone and the
+    // transaction over.
+    Rollback();
+    throw EDatabaseError(text);
+  }
+}
+
+void TStoreConnection::Rollback() {
+  if (!impl_->in_transaction) return;
+  if (impl_->tra) {
+    impl_->BreakTransactionCursors();
+    FbStatus status(*impl_->lib);
+    try {
+      impl_->tra->rollback(status.get());
+      impl_->tra = nullptr;
+    } catch (const Firebird::FbException&) {
+      // The server undoes what it cannot finish; the handle is of no further use.
+      ReleaseQuietly(impl_->tra);
+    }
+  }
+  impl_->in_transaction = false;
+}
+
+bool TStoreConnection::InTransaction() const {
+  return impl_->in_transaction;
+}
+
+// ---- TStoreTransaction ----
+
+TStoreTransaction::TStoreTransaction(TStoreConnection& connection) : connection_(connection) {
+  connection_.StartTransaction();
+}
+
+TStoreTransaction::~TStoreTransaction() {
+  if (!done_) connection_.Rollback();
+}
+
+void TStoreTransaction::Commit() {
+  done_ = true;
+  connection_.Commit();
+}
+
 void TStoreConnection::Impl::Abandon(TStoreConnection& /*owner*/) {
   for (TStoreQuery::Impl* q : queries)
     q->Break(/*polite=*/false,
              "The connection to the store database was lost before the whole result was read");
+  ReleaseQuietly(tra);
   ReleaseQuietly(meta_tra);
   ReleaseQuietly(att);
 }

@@ -33,6 +33,18 @@ struct TStoreConnection::Impl {
   std::string parked_key;
   void DetachParked(bool polite);
 
+  // The explicit transaction (StartTransaction to Commit or Rollback). in_transaction with
+  // no tra: the connection was lost inside it, and every statement raises until Rollback.
+  bool in_transaction = false;
+  Firebird::ITransaction* tra = nullptr;
+  // Raises EDatabaseError when the explicit transaction was lost.
+  void CheckTransactionAlive() const;
+  // Ends every cursor that runs in the explicit transaction: its unread rows die with it.
+  void BreakTransactionCursors();
+
+  // A read-write read-committed transaction that waits a while for a locked row.
+  Firebird::ITransaction* StartWriteTransaction(Firebird::ThrowStatusWrapper* st);
+
   // Drops the attachment without talking to the server (it is gone) and frees every query's
   // handles.
   void Abandon(TStoreConnection& owner);

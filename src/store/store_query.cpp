@@ -539,29 +539,23 @@ struct QueryOps {
     }
   }
 
+  // Inside the connection's explicit transaction every statement runs in it; otherwise a
+  // plain query reads in the shared read-only transaction and anything else gets a
+  // transaction of its own, committed as soon as the statement is done.
   void StartTransaction(Firebird::ThrowStatusWrapper* st, bool read_only) {
-    if (read_only) {
-      m.tra = Conn().impl().MetaTransaction();
+    TStoreConnection::Impl& c = Conn().impl();
+    if (c.in_transaction) {
+      m.tra = c.tra;
       m.owns_tra = false;
       return;
     }
-    m.owns_tra = true;
-    FbClientLibrary& lib = Lib();
-    Firebird::IXpbBuilder* tpb =
-        lib.util->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0);
-    try {
-      tpb->insertTag(st, isc_tpb_write);
-      tpb->insertTag(st, isc_tpb_read_committed);
-      tpb->insertTag(st, isc_tpb_rec_version);
-      tpb->insertTag(st, isc_tpb_wait);
-      // A row locked by someone else is waited for, but not for ever.
-      tpb->insertInt(st, isc_tpb_lock_timeout, 30);
-      m.tra = Conn().impl().att->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
-    } catch (...) {
-      tpb->dispose();
-      throw;
+    if (read_only) {
+      m.tra = c.MetaTransaction();
+      m.owns_tra = false;
+      return;
     }
-    tpb->dispose();
+    m.tra = c.StartWriteTransaction(st);
+    m.owns_tra = true;
   }
 
   bool IsCursor() const {
@@ -747,6 +741,7 @@ struct QueryOps {
     for (int attempt = 0;; ++attempt) {
       bool sent = false;
       try {
+        Conn().impl().CheckTransactionAlive();
         EnsureAttached();
         FbStatus status(Lib());
         body(status.get(), sent);
@@ -761,7 +756,10 @@ struct QueryOps {
         } else {
           m.Release(true, /*keep_statement=*/true);
         }
-        if (lost && attempt == 0 && !sent && c.options.auto_reconnect) continue;
+        // Inside a transaction a new attachment would run the rest of the work without what
+        // the lost one had done, and commit it.
+        if (lost && attempt == 0 && !sent && c.options.auto_reconnect && !c.impl().in_transaction)
+          continue;
         throw EDatabaseError(text);
       }
     }
@@ -872,7 +870,7 @@ void TStoreQuery::Open() {
       m.stmt->execute(st, m.tra, m.in_meta, m.in_meta ? m.in_buf.data() : nullptr,
                       m.cols.empty() ? nullptr : m.out_meta,
                       m.cols.empty() ? nullptr : m.out_buf.data());
-      m.tra->commit(st);
+      if (m.owns_tra) m.tra->commit(st);
       m.tra = nullptr;
       m.active = true;
       if (m.cols.empty()) {
@@ -913,7 +911,7 @@ void TStoreQuery::ExecSQL() {
     m.stmt->execute(st, m.tra, m.in_meta, m.in_meta ? m.in_buf.data() : nullptr,
                     m.cols.empty() ? nullptr : m.out_meta,
                     m.cols.empty() ? nullptr : m.out_buf.data());
-    m.tra->commit(st);
+    if (m.owns_tra) m.tra->commit(st);
     m.tra = nullptr;
   });
 }

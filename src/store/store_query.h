@@ -65,6 +65,21 @@ class TStoreConnection {
   // The driver link that loads the client library; set by IniConn.
   TFbDriverLink* DriverLink = nullptr;
 
+  // An explicit transaction. Until Commit or Rollback every statement of every query on this
+  // connection runs in it, plain reads and generator steps included, so that a row written
+  // in it is found by the next statement; a statement the server refuses is undone alone
+  // and the transaction goes on. A connection lost inside it is not re-attached (that would
+  // run the rest of the work without its beginning): the statement raises EDatabaseError,
+  // as does every later one and Commit, until Rollback. A result still being read when the
+  // transaction ends raises on its next read. StartTransaction throws EDatabaseError when
+  // one is already open; Commit throws when none is open or the commit fails, and then the
+  // work is undone and the transaction over; Rollback never throws and does nothing when
+  // none is open. Close rolls back an open transaction.
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const;
+
   // Attaches; throws EDatabaseError with the server's message when it cannot.
   void Open();
   // Closes every query on it and ends the connection. Never throws. The server session is
@@ -78,6 +93,21 @@ class TStoreConnection {
 
  private:
   std::unique_ptr<Impl> impl_;
+};
+
+// A transaction for one scope: started by the constructor, rolled back by the destructor
+// unless Commit was called (so an error that leaves the scope undoes the work).
+class TStoreTransaction {
+ public:
+  explicit TStoreTransaction(TStoreConnection& connection);
+  ~TStoreTransaction();
+  TStoreTransaction(const TStoreTransaction&) = delete;
+  TStoreTransaction& operator=(const TStoreTransaction&) = delete;
+  void Commit();
+
+ private:
+  TStoreConnection& connection_;
+  bool done_ = false;
 };
 
 // A value as a column or parameter carries it.
