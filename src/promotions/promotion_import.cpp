@@ -83,8 +83,8 @@ bool KeyFits(const std::string& key, const ColumnSize* column) {
   return !column || !column->text || static_cast<int64_t>(stored.size()) <= column->chars;
 }
 
-int64_t Pow10(int n) {
-  int64_t p = 1;
+uint64_t Pow10(int n) {
+  uint64_t p = 1;
   while (n-- > 0) p *= 10;
   return p;
 }
@@ -93,11 +93,12 @@ int64_t Pow10(int n) {
 // digits than the column declares.
 void CheckAmount(const ColumnSize* column, std::string_view name, Money value) {
   if (!column || !column->fixed_point || column->precision > 18) return;
-  const int64_t raw = value.raw() < 0 ? -value.raw() : value.raw();
+  const uint64_t raw =
+      value.raw() < 0 ? 0 - static_cast<uint64_t>(value.raw()) : static_cast<uint64_t>(value.raw());
   bool fits = true;
   if (column->scale <= 4) {
-    const int64_t div = Pow10(4 - column->scale);
-    const int64_t rounded = raw / div + (2 * (raw % div) >= div ? 1 : 0);
+    const uint64_t div = Pow10(4 - column->scale);
+    const uint64_t rounded = raw / div + (2 * (raw % div) >= div ? 1 : 0);
     fits = rounded < Pow10(column->precision);
   } else if (column->precision - column->scale + 4 < 19) {
     fits = raw < Pow10(column->precision - column->scale + 4);
