@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "base/errors.h"
 #include "fake-platform/fake_platform.h"
 #include "promotions/promotion_import.h"
 #include "store/fb_conn.h"
