@@ -95,6 +95,10 @@ inline constexpr const char* kCodigoMoneda = "986";
 inline constexpr const char* kVendaAVista = "Venda a Vista";
 inline constexpr const char* kDebito = "DÉBITO";
 
+// From the line row where `lines` rests: the customer tax id, the document number (the sale
+// number for a non-fiscal sale, else the fiscal receipt number) and the sale's timestamp.
+void ReadSaleHeader(const TStoreQuery& lines, MovementDocument& doc);
+
 // One detail object per remaining row of `lines` (which is left at Eof), by the line
 // rules; adds to the lines and discount totals. Returns the `cancelamento` text of the last
 // row read ("" when there was none).

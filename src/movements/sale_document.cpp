@@ -41,6 +41,17 @@ const char* CardSuffix(int64_t code) {
 
 namespace movement {
 
+void ReadSaleHeader(const TStoreQuery& lines, MovementDocument& doc) {
+  doc.cliente = TrimText(lines.FieldByName("cic").AsString());
+  doc.numero = TrimText(lines.FieldByName("numeroserie").AsString() == "NAO FISCAL"
+                            ? lines.FieldByName("venda").AsString()
+                            : lines.FieldByName("numerocoo").AsString());
+  // A line without a time has no timestamp: the sale's day at midnight stands for it.
+  doc.datahora = lines.FieldByName("datahora").IsNull() && !lines.FieldByName("data").IsNull()
+                     ? lines.FieldByName("data").AsDateTime().Date()
+                     : lines.FieldByName("datahora").AsDateTime();
+}
+
 std::string AddDetailLines(TStoreQuery& lines, MovementDocument& doc) {
   std::string last_cancelamento;
   while (!lines.Eof()) {
@@ -166,14 +177,7 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
   q1.Open();
 
   ctx.platform.RequestTill = q1.FieldByName("terminal").AsString();
-  Doc.cliente = TrimText(q1.FieldByName("cic").AsString());
-  Doc.numero = TrimText(q1.FieldByName("numeroserie").AsString() == "NAO FISCAL"
-                            ? q1.FieldByName("venda").AsString()
-                            : q1.FieldByName("numerocoo").AsString());
-  // A line without a time has no timestamp: the sale's day at midnight stands for it.
-  Doc.datahora = q1.FieldByName("datahora").IsNull() && !q1.FieldByName("data").IsNull()
-                     ? q1.FieldByName("data").AsDateTime().Date()
-                     : q1.FieldByName("datahora").AsDateTime();
+  movement::ReadSaleHeader(q1, Doc);
 
   Doc.canal = 1;
   Doc.canal_descricao.clear();

@@ -23,7 +23,8 @@ struct SyncCounts {
     out << sales << " sales, " << cancellations << " cancellations, " << closings
         << " closing documents, " << resends << " resent documents";
     if (passed_over > 0) {
-      out << "; " << passed_over << " sales passed over as they cannot be built (see Zentrovia.log)";
+      out << "; " << passed_over
+          << " sales passed over as they cannot be built (see Zentrovia.log)";
     }
   }
 };

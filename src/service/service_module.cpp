@@ -1,9 +1,11 @@
 // The service module's lifecycle events. Each writes exactly one log line.
 
 #include "base/errors.h"
+#include "closings/closing_resend.h"
 #include "closings/daily_closing.h"
 #include "closings/resend_requests.h"
 #include "movements/cancellation_upload.h"
+#include "movements/movement_resend.h"
 #include "movements/sales_upload.h"
 #include "os/system.h"
 #include "platform/timestamp.h"
@@ -194,6 +196,15 @@ void TSrvZentrovia::EnviarVendasZentrovia() {
 }
 void TSrvZentrovia::EnviarVendasCanceladas() {
   zv::EnviarVendasCanceladas(context_);
+}
+void TSrvZentrovia::ReenviaVendaZentrovia(int64_t Venda) {
+  zv::ReenviaVendaZentrovia(context_, Venda);
+}
+void TSrvZentrovia::CarregaVendasReenvioZentrovia(DateTime DataVenda, const std::string& Terminal) {
+  zv::CarregaVendasReenvioZentrovia(context_, DataVenda, Terminal);
+}
+void TSrvZentrovia::ReenviaCaixaZentrovia(DateTime DataCaixa, const std::string& Terminal) {
+  zv::ReenviaCaixaZentrovia(context_, DataCaixa, Terminal);
 }
 void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) {
   zv::PreparaDocumentoVenda(context_, Venda, Doc);

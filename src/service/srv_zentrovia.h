@@ -100,6 +100,9 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   void FechamentoCaixaZentrovia();
   void EnviarVendasZentrovia();
   void EnviarVendasCanceladas();
+  void ReenviaVendaZentrovia(int64_t Venda);
+  void CarregaVendasReenvioZentrovia(DateTime DataVenda, const std::string& Terminal);
+  void ReenviaCaixaZentrovia(DateTime DataCaixa, const std::string& Terminal);
   void PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc);
   void MontaDocumentoVenda(MovementDocument& Doc);
 

@@ -1,7 +1,9 @@
 // -STATUS: where the service stands, read from the same places the service reads, without
 // writing anything (the settings row is read, never adjusted).
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 
 #include "base/clock.h"
@@ -22,6 +24,49 @@ std::string Shown(const std::string& value) {
 
 std::string ShownDate(DateTime value) {
   return value.IsZero() ? "(none)" : value.ToText().substr(0, 19);
+}
+
+std::string ShownDay(DateTime value) {
+  return value.IsZero() ? "(none)" : value.ToText().substr(0, 10);
+}
+
+std::string Padded(std::string text, size_t width) {
+  if (text.size() < width) text.resize(width, ' ');
+  return text;
+}
+
+// Column "n" of the first row of a statement, read as an integer.
+int64_t Count(TStoreQuery& q, const std::string& sql,
+              const std::function<void(TStoreQuery&)>& bind) {
+  q.ClearSQL();
+  q.AddSQL(sql);
+  if (bind) bind(q);
+  q.Prepare();
+  q.Open();
+  const int64_t n = q.Eof() ? 0 : q.FieldByName("n").AsInteger();
+  q.ClearSQL();
+  return n;
+}
+
+// A table the store may not have (an installation older than the promotions) counts as
+// "(no table)" instead of failing the report.
+std::string CountOf(TStoreQuery& q, const char* table, const std::string& where) {
+  try {
+    return std::to_string(
+        Count(q, std::string("select count(*) as n from ") + table + " " + where, nullptr));
+  } catch (const EDatabaseError&) {
+    q.ClearSQL();
+    return "(no table)";
+  }
+}
+
+DateTime ServerDate(TStoreQuery& q) {
+  q.ClearSQL();
+  q.AddSQL("select current_date as hoje from rdb$database");
+  q.Open();
+  const DateTime d = q.FieldByName("hoje").AsDateTime();
+  q.ClearSQL();
+  return d;
 }
 
 }  // namespace
@@ -85,10 +130,49 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
 
     IntegrationSettings counted = s;
     if (counted.zentrovia_datainicio < limit) counted.zentrovia_datainicio = limit;
-    const int64_t pending = CountPendingSales(store.StoreQuery3(), counted);
+    TStoreQuery& q = store.StoreQuery3();
+    const int64_t pending = CountPendingSales(q, counted);
+    const int64_t cancellations =
+        Count(q,
+              "select count(distinct v.codigocancelamento) as n from vendas v where "
+              "v.codigocancelamento > :ultimo and v.data >= :datainicio",
+              [&](TStoreQuery& query) {
+                query.ParamByName("ultimo").AsInteger(counted.zentrovia_ultcancelamento);
+                query.ParamByName("datainicio").AsDate(counted.zentrovia_datainicio);
+              });
+    const DateTime server_date = ServerDate(q);
+    // The daily closing never starts before the start date.
+    const DateTime first_due = std::max(s.zentrovia_ultcaixa, counted.zentrovia_datainicio);
+    const int64_t days_due = std::max<int64_t>(0, now.Date().Days() - first_due.Days());
     out << "\nPending\n"
-        << "  sales above the sales cursor  " << pending << "\n"
-        << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date())) << std::endl;
+        << "  sales above the sales cursor           " << pending << "\n"
+        << "  cancellations above their cursor       " << cancellations << "\n"
+        << "  days due for the daily closing         " << days_due;
+    if (days_due > 0) out << " (from " << ShownDay(first_due) << ")";
+    out << "\n"
+        << "  store server's date                    " << ShownDay(server_date);
+    if (server_date < now.Date()) out << " (behind this machine's " << ShownDay(now) << ")";
+    out << "\n"
+        << "  resend requests poll                   "
+        << (now.Date() > s.zentrovia_verificareenvio ? "due" : "done today") << "\n"
+        << "  promotion import                       "
+        << (now.AddMinutes(-60) > s.zentrovia_verificapromo ? "due" : "done within the hour")
+        << " (last " << ShownDate(s.zentrovia_verificapromo) << ")\n";
+
+    out << "\nPromotions in the store\n";
+    for (const char* table : {"ZENTROVA_PROMOCOES", "CESTASPROMOCIONAIS"}) {
+      out << "  " << Padded(table, 30) << CountOf(q, table, "") << " rows, "
+          << CountOf(q, table, "where REJEITADA is not null") << " marked rejected\n";
+    }
+    for (const char* table :
+         {"ZENTROVA_PROMOCOES_PRODUTOS", "ZENTROVA_PROMOCOES_BIN", "ITENSCESTASPROMOCIONAIS"}) {
+      out << "  " << Padded(table, 30) << CountOf(q, table, "") << " rows\n";
+    }
+    out << "  " << Padded("GEN_CESTASPROMOCIONAIS", 30)
+        << Count(q, "select gen_id(GEN_CESTASPROMOCIONAIS, 0) as n from rdb$database", nullptr)
+        << "\n";
+
+    out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date())) << std::endl;
     return kExitOk;
   } catch (const Exception& e) {
     out << "\nThe store database answered with an error: " << e.kind() << " - " << e.what()

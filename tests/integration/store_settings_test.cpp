@@ -168,6 +168,8 @@ TEST_F(StoreSettingsTest, AFailedReloadKeepsThePreviousValues) {
   EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(LogMessages().back(),
             "Falha ao tentar recuperar os dados da Zentrovia do banco do Quelmara");
+  // Either way the query is left holding no statement.
+  EXPECT_EQ(Service().Store().StoreQuery1().SQLText(), "");
 }
 
 }  // namespace

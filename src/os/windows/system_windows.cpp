@@ -148,7 +148,14 @@ InstanceLock::Result InstanceLock::Acquire(std::string* error) {
 // mapping: a character the code page lacks becomes its replacement character instead of
 // some look-alike.
 std::string Utf8ToAnsi(std::string_view utf8) {
-  return Utf8ToAcp(utf8);
+  const std::wstring wide = Utf8ToWide(utf8);
+  if (wide.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                    static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                      out.data(), n, nullptr, nullptr);
+  return out;
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {
