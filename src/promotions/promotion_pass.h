@@ -36,9 +36,10 @@ void LogPassError(JobContext& ctx, const std::string& prefix, const Exception& e
 void LogRefusal(JobContext& ctx, const std::string& prefix, const PromotionEntry& entry,
                 const Exception& e);
 
-// After a promotion failed: whether the store connection went with it. Inside a transaction a
-// lost connection is not re-attached, so the pass must end instead of going on with a
-// connection that the next promotion would have to re-open behind the failed one's back.
+// After a promotion failed: whether the store connection went with it (lost inside the
+// promotion's transaction, or not to be opened again). The pass then ends without its stamp,
+// so the next cycle brings the whole document again instead of leaving the promotions after
+// the cut for an hour.
 bool StoreConnectionGone(JobContext& ctx);
 
 }  // namespace zv
