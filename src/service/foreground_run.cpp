@@ -72,6 +72,7 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
     const uint64_t posts_before = m.Zentrovia().PostCount();
     const uint64_t empty_before = m.Zentrovia().EmptyPostCount();
     const uint64_t closings_before = m.Zentrovia().ClosingPostCount();
+    const PromotionPassCounts promotions_before = m.PromotionCounts();
 
     const CycleOutcome outcome = m.ZentroviaTimerTimer();
     ++cycles;
@@ -128,6 +129,13 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
           }
         } else if (job == ZentroviaJob::VerificaReenvio) {
           counts.resends += posted;
+        } else if (job == ZentroviaJob::AtualizaPromo) {
+          const PromotionPassCounts& p = m.PromotionCounts();
+          if (options.progress) out << std::endl;
+          out << "AtualizaPromo: " << p.written - promotions_before.written << " written, "
+              << p.refused - promotions_before.refused << " refused, "
+              << p.marked_rejected - promotions_before.marked_rejected << " marked rejected"
+              << std::endl;
         }
         if (options.progress) {
           out << "\r";

@@ -186,7 +186,7 @@ void TSrvZentrovia::VerificaReenvio() {
   zv::VerificaReenvio(context_);
 }
 void TSrvZentrovia::AtualizaPromo() {
-  zv::AtualizaPromo(context_);
+  zv::AtualizaPromo(context_, &promotion_counts_);
 }
 void TSrvZentrovia::FechamentoCaixaZentrovia() {
   zv::FechamentoCaixaZentrovia(context_);

@@ -18,6 +18,7 @@
 #include "os/http_transport.h"
 #include "os/service_host.h"
 #include "platform/zentrovia_client.h"
+#include "promotions/promotion_import.h"
 #include "service/activity_log.h"
 #include "service/sync_cycle.h"
 #include "store/integration_settings.h"
@@ -113,6 +114,8 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   TStoreSession& Store() { return store_; }
   TZentrovia& Zentrovia() { return zentrovia_; }
   JobContext& Context() { return context_; }
+  // What the promotion passes of this process wrote, refused and marked, added up.
+  const PromotionPassCounts& PromotionCounts() const { return promotion_counts_; }
   const ServiceEnvironment& env() const { return env_; }
   const IClock& clock() const { return *env_.clock; }
 
@@ -129,6 +132,7 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   JobContext context_;
   TSyncCycle cycle_;
   bool db_connected_ = false;
+  PromotionPassCounts promotion_counts_;
   // Held by a running cycle and by the stop's release, so the two never overlap.
   std::mutex cycle_mutex_;
   std::atomic<bool> stopping_{false};
