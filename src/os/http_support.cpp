@@ -154,20 +154,6 @@ bool ParseStatusLine(std::string_view line, StatusLine& out) {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return r;
-}
-
-std::string Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return std::string(s);
-}
-
 std::string CharsetOf(std::string_view content_type) {
   size_t pos = 0;
   while ((pos = content_type.find(';', pos)) != std::string_view::npos) {
@@ -176,11 +162,11 @@ std::string CharsetOf(std::string_view content_type) {
     std::string_view param = content_type.substr(
         pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
     size_t eq = param.find('=');
-    if (eq != std::string_view::npos && Lower(Trim(param.substr(0, eq))) == "charset") {
-      std::string value = Trim(param.substr(eq + 1));
+    if (eq != std::string_view::npos && AsciiLower(TrimBlanks(param.substr(0, eq))) == "charset") {
+      std::string value(TrimBlanks(param.substr(eq + 1)));
       if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
         value = value.substr(1, value.size() - 2);
-      return Lower(value);
+      return AsciiLower(value);
     }
   }
   return std::string();

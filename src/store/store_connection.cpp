@@ -6,19 +6,13 @@
 #include <utility>
 
 #include "base/errors.h"
+#include "base/text.h"
 #include "store/fb_attach.h"
 #include "store/store_impl.h"
 
 namespace zv {
 
 namespace {
-
-bool KeyEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 constexpr const char* kLostInTransaction =
     "The connection to the store database was lost inside a transaction; its work was undone";
@@ -59,7 +53,7 @@ TStoreConnection::~TStoreConnection() {
 std::string TStoreConnection::ParamValue(std::string_view key) const {
   for (const std::string& p : Params) {
     auto eq = p.find('=');
-    if (eq != std::string::npos && KeyEquals(std::string_view(p).substr(0, eq), key))
+    if (eq != std::string::npos && EqualsIgnoreAsciiCase(std::string_view(p).substr(0, eq), key))
       return p.substr(eq + 1);
   }
   return "";
@@ -68,7 +62,7 @@ std::string TStoreConnection::ParamValue(std::string_view key) const {
 void TStoreConnection::SetParamValue(std::string_view key, std::string_view value) {
   for (std::string& p : Params) {
     auto eq = p.find('=');
-    if (eq != std::string::npos && KeyEquals(std::string_view(p).substr(0, eq), key)) {
+    if (eq != std::string::npos && EqualsIgnoreAsciiCase(std::string_view(p).substr(0, eq), key)) {
       p = p.substr(0, eq + 1) + std::string(value);
       return;
     }
