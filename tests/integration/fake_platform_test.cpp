@@ -59,6 +59,17 @@ TEST_F(FakePlatformTest, ListFilesAreReadAtEveryRequest) {
   EXPECT_EQ(client.getSolReenvioCierresDiarios().json_retorno, "[]");
 }
 
+TEST_F(FakePlatformTest, PromotionGetsAreCountedPerList) {
+  platform.SetPromotionsAccepted(R"({"results":[]})");
+  EXPECT_EQ(client.getPromoAceitas().json_retorno, R"({"results":[]})");
+  client.getPromoAceitas();
+  client.getPromoRejeitadas();
+  EXPECT_EQ(platform.PromotionGets(),
+            (std::map<std::string, int64_t>{{"ACEPTADA", 2}, {"RECHAZADA", 1}}));
+  const auto summary = nlohmann::json::parse(platform.SummaryJson());
+  EXPECT_EQ(summary["promociones"]["ACEPTADA"], 2);
+}
+
 TEST_F(FakePlatformTest, AFaultMatchesItsMethodAfterTheRequestsItSkips) {
   platform.AddFault({"/cierresDiarios/", 503, "busy", "text/plain", 0, 1}, "POST", 1);
   const std::string closing = R"([{"fechaVentas": "2026-12-01"}])";

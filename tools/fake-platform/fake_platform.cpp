@@ -122,6 +122,8 @@ struct FakePlatform::Impl {
   std::map<std::string, std::map<std::string, int64_t>> closings_per_day;
   int64_t movement_batches = 0;
   int64_t closing_batches = 0;
+  // Promotion GETs answered, by list: "ACEPTADA", "RECHAZADA", "PENDIENTE".
+  std::map<std::string, int64_t> promotion_gets;
 
   void Handle(const httplib::Request& req, httplib::Response& res);
   bool ApplyFault(const std::string& method, const std::string& path, httplib::Response& res);
@@ -205,6 +207,7 @@ void FakePlatform::Impl::ClearCounts() {
   cancellations_per_till.clear();
   closings_per_day.clear();
   movement_batches = closing_batches = 0;
+  promotion_gets.clear();
 }
 
 bool FakePlatform::Impl::ApplyFault(const std::string& method, const std::string& path,
@@ -290,12 +293,15 @@ void FakePlatform::Impl::Answer(const std::string& method, const std::string& pa
     if (query == "estado=ACEPTADA") {
       content = options.promotions_accepted;
       file = options.promotions_accepted_file;
+      ++promotion_gets["ACEPTADA"];
     } else if (query == "estado=RECHAZADA") {
       content = options.promotions_rejected;
       file = options.promotions_rejected_file;
+      ++promotion_gets["RECHAZADA"];
     } else if (query.empty()) {
       content = options.promotions_pending;
       file = options.promotions_pending_file;
+      ++promotion_gets["PENDIENTE"];
     } else {
       res.status = 400;
       res.set_content(R"({"message":"estado desconocido"})", "application/json");
@@ -350,6 +356,8 @@ std::string FakePlatform::Impl::Summary() const {
   }
   j["lotesMovimientos"] = movement_batches;
   j["lotesCierresDiarios"] = closing_batches;
+  j["promociones"] = ojson::object();
+  for (const auto& [list, n] : promotion_gets) j["promociones"][list] = n;
   j["requests"] = requests.size();
   return DumpJson(j);
 }
@@ -499,6 +507,11 @@ std::map<std::string, int64_t> FakePlatform::CancellationsPerTill() const {
 std::map<std::string, std::map<std::string, int64_t>> FakePlatform::ClosingsPerDayAndTill() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->closings_per_day;
+}
+
+std::map<std::string, int64_t> FakePlatform::PromotionGets() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->promotion_gets;
 }
 
 std::string FakePlatform::SummaryJson() const {

@@ -112,6 +112,8 @@ class FakePlatform {
   std::map<std::string, int64_t> CancellationsPerTill() const;
   // Accepted closings per day ("fechaVentas") and till.
   std::map<std::string, std::map<std::string, int64_t>> ClosingsPerDayAndTill() const;
+  // Promotion GETs answered, per list: "ACEPTADA", "RECHAZADA", "PENDIENTE".
+  std::map<std::string, int64_t> PromotionGets() const;
   // The summary that GET /_fake/summary returns.
   std::string SummaryJson() const;
 
