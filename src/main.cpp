@@ -9,14 +9,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define ZV_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ZV_ISATTY(fd) isatty(fd)
-#endif
-
 #include "os/service_host.h"
 #include "os/system.h"
 #include "service/asio_timer.h"
@@ -26,13 +18,8 @@
 
 namespace {
 
-const char kInstalled[] = "Servi\xC3\xA7o instalado com sucesso";
-const char kUninstalled[] = "Servi\xC3\xA7o desinstalado com sucesso";
-
-std::string UnitDirectory() {
-  const char* dir = std::getenv("SRVZENTROVIA_UNIT_DIR");
-  return dir && *dir ? dir : "/etc/systemd/system";
-}
+const char kInstalled[] = "Serviço instalado com sucesso";
+const char kUninstalled[] = "Serviço desinstalado com sucesso";
 
 }  // namespace
 
@@ -44,26 +31,40 @@ int main(int argc, char** argv) {
               << "usage: SrvZentrovia [-INSTALL [-SILENT] | -UNINSTALL [-SILENT] | -STATUS |"
                  " -SYNC [-NOPROBE] [-MAXCYCLES N]]"
               << std::endl;
-    return 64;
+    return kExitUsage;
   }
 
   const std::string exe_dir = ExecutableDirectory();
+  SystemClock clock;
+  // Read-only: no lock, no log, no service module.
+  if (cl.status) return RunStatusReport(exe_dir, clock, std::cout);
+
   // A second process on the same installation would post the same sales at the same time.
   InstanceLock lock(exe_dir);
-  const bool needs_lock = !(cl.install || cl.uninstall || cl.status);
-  if (needs_lock && !lock.Acquire()) {
-    std::cerr << "SrvZentrovia: another SrvZentrovia process is already working on this "
-                 "installation ("
-              << exe_dir << "); stop it first." << std::endl;
-    return 3;
+  const bool needs_lock = !(cl.install || cl.uninstall);
+  if (needs_lock) {
+    std::string why;
+    switch (lock.Acquire(&why)) {
+      case InstanceLock::Result::Acquired:
+        break;
+      case InstanceLock::Result::HeldByAnother:
+        std::cerr << "SrvZentrovia: another SrvZentrovia process is already working on this "
+                     "installation ("
+                  << exe_dir << "); stop it first." << std::endl;
+        return kExitLocked;
+      case InstanceLock::Result::CannotCreate:
+        std::cerr << "SrvZentrovia: the lock file that keeps a second process off this "
+                     "installation cannot be created: "
+                  << why << std::endl;
+        return kExitLocked;
+    }
   }
 
   asio::io_context io;
-  SystemClock clock;
   ManualTimer manual_timer;
   std::unique_ptr<AsioTimer> asio_timer;
   IZentroviaTimer* timer = &manual_timer;
-  if (!(cl.sync || cl.status)) {
+  if (!cl.sync) {
     asio_timer = std::make_unique<AsioTimer>(io);
     timer = asio_timer.get();
   }
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
   try {
     TSrvZentrovia module(env);
     if (cl.install || cl.uninstall) {
-      ServiceRegistration reg{env.exe_path, UnitDirectory()};
+      ServiceRegistration reg{env.exe_path, ServiceUnitDirectory()};
       std::string error;
       bool ok;
       if (cl.install) {
@@ -99,22 +100,21 @@ int main(int argc, char** argv) {
       }
       if (!cl.silent) {
         ShowMessage(ok ? (cl.install ? kInstalled : kUninstalled)
-                       : "Servi\xC3\xA7o SrvZentrovia: " + error);
+                       : "Serviço SrvZentrovia: " + error);
       }
       if (!ok && cl.silent) std::cerr << "SrvZentrovia: " << error << std::endl;
-      return ok ? 0 : 1;
+      return ok ? kExitOk : kExitFailed;
     }
-    if (cl.status) return RunStatusReport(module, std::cout);
     if (cl.sync) {
       SyncRunOptions options;
       options.max_cycles = cl.max_cycles;
-      options.progress = ZV_ISATTY(1);
+      options.progress = StdoutIsTerminal();
       return RunSyncForeground(module, manual_timer, options, std::cout);
     }
     return RunServiceHost(module, io);
   } catch (const std::exception& e) {
     // Typically the log file cannot be written beside the executable.
-    std::cerr << "SrvZentrovia: " << e.what() << std::endl;
-    return 1;
+    ReportOutsideLog(std::string("SrvZentrovia: ") + e.what());
+    return kExitFailed;
   }
 }

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <random>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 
@@ -132,13 +132,6 @@ std::string JsonArray(const TJsonObjectList& list) {
 }
 
 }  // namespace
-
-std::string TrimText(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-  return std::string(text.substr(b, e - b));
-}
 
 std::string JsonVenda(const std::string& Fecha, const std::string& Numero, Money DescuentoTotal,
                       Money RecargoTotal, const std::string& CodigoMoneda, Money Cotizacion,

@@ -10,8 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/datetime.h"
-#include "platform/money.h"
+#include "base/datetime.h"
+#include "base/money.h"
+#include "base/text.h"
 
 namespace zv {
 
@@ -57,9 +58,6 @@ std::string JsonVenda(const std::string& Fecha, const std::string& Numero, Money
                       int64_t CodigoCanalVenta, const std::string& DescripcionCanalVenta,
                       const TJsonObjectList& Detalles, const TJsonObjectList& Pagos);
 
-// Trims leading and trailing blanks and control characters (everything up to ' ').
-std::string TrimText(std::string_view text);
-
 // The working state of one document build. The sales upload, the movement resend and the
 // cancellation upload fill it in two halves: the preparing statements, then the build that
 // the calling job guards.
@@ -69,7 +67,7 @@ struct MovementDocument {
   std::string cliente;   // customer tax id, trimmed ("" when none)
   DateTime datahora;     // the sale's timestamp (zero when the sale has no line)
   Money lines_total;     // sum of the details' importe
-  Money discount_total;  // sum of the details' descuento (+ additional discount, step 11)
+  Money discount_total;  // sum of the details' descuento, then the additional discount
   Money surcharge;       // surcharge or delivery fee
   Money additional_discount;
   bool partial = false;  // some lines cancelled, some not
@@ -95,9 +93,11 @@ namespace movement {
 
 inline constexpr const char* kCodigoMoneda = "986";
 inline constexpr const char* kVendaAVista = "Venda a Vista";
-inline constexpr const char* kDebito =
-    "D\xC3\x89"
-    "BITO";
+inline constexpr const char* kDebito = "DÉBITO";
+
+// From the line row where `lines` rests: the customer tax id, the document number (the sale
+// number for a non-fiscal sale, else the fiscal receipt number) and the sale's timestamp.
+void ReadSaleHeader(const TStoreQuery& lines, MovementDocument& doc);
 
 // One detail object per remaining row of `lines` (which is left at Eof), by the line
 // rules; adds to the lines and discount totals. Returns the `cancelamento` text of the last

@@ -4,10 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
-#include "platform/errors.h"
-#include "service/srv_zentrovia.h"
+#include "movements/sales_upload.h"
+#include "platform/timestamp.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -36,14 +37,20 @@ const char* CardSuffix(int64_t code) {
   return code == 13 ? "-CARTAO DEBITO" : "-CARTAO CREDITO";
 }
 
-TStoreQuery& Query(const std::unique_ptr<TStoreQuery>& q, const char* name) {
-  if (!q) throw EDatabaseError(std::string(name) + " is not connected to the store database");
-  return *q;
-}
-
 }  // namespace
 
 namespace movement {
+
+void ReadSaleHeader(const TStoreQuery& lines, MovementDocument& doc) {
+  doc.cliente = TrimText(lines.FieldByName("cic").AsString());
+  doc.numero = TrimText(lines.FieldByName("numeroserie").AsString() == "NAO FISCAL"
+                            ? lines.FieldByName("venda").AsString()
+                            : lines.FieldByName("numerocoo").AsString());
+  // A line without a time has no timestamp: the sale's day at midnight stands for it.
+  doc.datahora = lines.FieldByName("datahora").IsNull() && !lines.FieldByName("data").IsNull()
+                     ? lines.FieldByName("data").AsDateTime().Date()
+                     : lines.FieldByName("datahora").AsDateTime();
+}
 
 std::string AddDetailLines(TStoreQuery& lines, MovementDocument& doc) {
   std::string last_cancelamento;
@@ -81,8 +88,9 @@ std::string AddDetailLines(TStoreQuery& lines, MovementDocument& doc) {
   return last_cancelamento;
 }
 
-// Rules 1 to 5 of the itemised ("Venda a Vista") payments, shared with the cancellation
-// upload. `row` rests on the payment row; the card rows are read on `q2`.
+// The itemised ("Venda a Vista") payments: cheque, voucher, card(s), wallet, e-commerce;
+// shared with the cancellation upload. `row` rests on the payment row; the card rows are
+// read on `q2`.
 void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& doc, Money cap) {
   auto append = [&doc](std::unique_ptr<TJsonDocObject> pago, const char* suffix) {
     doc.pagos.push_back(std::move(pago));
@@ -147,33 +155,29 @@ void FinishDocument(MovementDocument& doc) {
   doc.total = doc.lines_total + doc.surcharge - doc.additional_discount;
   if (doc.canal == 1) doc.canal_descricao = "VENDA NA LOJA" + doc.canal_descricao;
   const std::string document =
-      JsonVenda(TSrvZentrovia::DateTimeToISO8601(doc.datahora), doc.numero, doc.discount_total,
-                doc.surcharge, kCodigoMoneda, Money::FromInt(1), doc.total, doc.cancelacion,
-                doc.cliente, doc.canal, doc.canal_descricao, doc.detalles, doc.pagos);
+      JsonVenda(DateTimeToISO8601(doc.datahora), doc.numero, doc.discount_total, doc.surcharge,
+                kCodigoMoneda, Money::FromInt(1), doc.total, doc.cancelacion, doc.cliente,
+                doc.canal, doc.canal_descricao, doc.detalles, doc.pagos);
   doc.batch = "[" + document + "]";
 }
 
 }  // namespace movement
 
-void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) {
+void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc) {
   using namespace movement_sql;
-  TStoreQuery& q1 = Query(StoreQuery1, "StoreQuery1");
-  TStoreQuery& q2 = Query(StoreQuery2, "StoreQuery2");
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  TStoreQuery& q2 = ctx.store.StoreQuery2();
   Doc.venda = Venda;
 
   q1.ClearSQL();
   q1.AddSQL(kLineStatement);
   q1.ParamByName("venda").AsInteger(Venda);
-  q1.ParamByName("datainicio").AsDate(Settings.zentrovia_datainicio);
+  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
   q1.Prepare();
   q1.Open();
 
-  Zentrovia->RequestTill = q1.FieldByName("terminal").AsString();
-  Doc.cliente = TrimText(q1.FieldByName("cic").AsString());
-  Doc.numero = TrimText(q1.FieldByName("numeroserie").AsString() == "NAO FISCAL"
-                            ? q1.FieldByName("venda").AsString()
-                            : q1.FieldByName("numerocoo").AsString());
-  Doc.datahora = q1.FieldByName("datahora").AsDateTime();
+  ctx.platform.RequestTill = q1.FieldByName("terminal").AsString();
+  movement::ReadSaleHeader(q1, Doc);
 
   Doc.canal = 1;
   Doc.canal_descricao.clear();
@@ -208,10 +212,10 @@ void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) 
   q2.ClearSQL();
 }
 
-void TSrvZentrovia::MontaDocumentoVenda(MovementDocument& Doc) {
+void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc) {
   using namespace movement_sql;
-  TStoreQuery& q1 = Query(StoreQuery1, "StoreQuery1");
-  TStoreQuery& q2 = Query(StoreQuery2, "StoreQuery2");
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  TStoreQuery& q2 = ctx.store.StoreQuery2();
 
   const std::string last_cancelamento = movement::AddDetailLines(q1, Doc);
 

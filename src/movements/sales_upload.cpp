@@ -1,12 +1,14 @@
 // EnviarVendasZentrovia: posts the next new sale of the store, one per call, and moves the
 // sales cursor past it.
 
-#include <exception>
+#include "movements/sales_upload.h"
 
-#include "movements/movement_document.h"
+#include <exception>
+#include <string_view>
+
+#include "base/errors.h"
+#include "movements/cancellation_upload.h"
 #include "movements/movement_sql.h"
-#include "platform/errors.h"
-#include "service/srv_zentrovia.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -21,67 +23,80 @@ const std::string kNextSaleOrdered =
 
 }  // namespace
 
-void TSrvZentrovia::EnviarVendasZentrovia() {
-  ZentroviaTimer.Disable();
+bool IsDataError(const std::exception& e) {
+  return dynamic_cast<const EConversionError*>(&e) != nullptr ||
+         dynamic_cast<const EArgumentOutOfRangeException*>(&e) != nullptr;
+}
+
+int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
+  const std::string_view next = movement_sql::kNextSaleStatement;
+  q.ClearSQL();
+  q.AddSQL("select count(distinct v.venda) as pendentes" +
+           std::string(next.substr(next.find(" from "))));
+  q.ParamByName("zentrovia_ultvenda").AsInteger(s.zentrovia_ultvenda);
+  q.ParamByName("datainicio").AsDate(s.zentrovia_datainicio);
+  q.Prepare();
+  q.Open();
+  const int64_t n = q.FieldByName("pendentes").AsInteger();
+  q.ClearSQL();
+  return n;
+}
+
+void EnviarVendasZentrovia(JobContext& ctx) {
+  ctx.timer.Disable();
   // Every way out, an error included, leaves the timer running at the configured interval.
   struct RearmOnExit {
-    TSrvZentrovia& self;
+    JobContext& ctx;
     ~RearmOnExit() {
-      self.ZentroviaTimer.SetInterval(
-          static_cast<uint32_t>(self.Settings.zentrovia_intervalo * 1000));
-      self.ZentroviaTimer.Enable();
+      ctx.timer.SetInterval(static_cast<uint32_t>(ctx.settings.zentrovia_intervalo * 1000));
+      ctx.timer.Enable();
     }
-  } rearm{*this};
+  } rearm{ctx};
 
-  if (!StoreConnection || !StoreQuery1 || !StoreQuery2) {
-    throw EDatabaseError("the store database is not connected");
-  }
-  StoreConnection->Close();
-  StoreConnection->Open();
-  StoreQuery1->SetConnection(StoreConnection.get());
-  StoreQuery2->SetConnection(StoreConnection.get());
+  ctx.store.Reopen();
 
-  TStoreQuery& q1 = *StoreQuery1;
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
   q1.ClearSQL();
   q1.AddSQL(kNextSaleOrdered);
-  q1.ParamByName("zentrovia_ultvenda").AsInteger(Settings.zentrovia_ultvenda);
-  q1.ParamByName("datainicio").AsDate(Settings.zentrovia_datainicio);
+  q1.ParamByName("zentrovia_ultvenda").AsInteger(ctx.settings.zentrovia_ultvenda);
+  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
   q1.Prepare();
   q1.Open();
   const int64_t venda = q1.FieldByName("venda").AsInteger();
 
   if (venda <= 0) {
-    // No new sale. This is where the cancellation upload takes its turn; this build has no
-    // cancellation upload yet, so the call ends here without posting anything.
+    EnviarVendasCanceladas(ctx);
     return;
   }
 
   MovementDocument doc;
-  PreparaDocumentoVenda(venda, doc);
+  PreparaDocumentoVenda(ctx, venda, doc);
 
+  bool passed_over = false;
   try {
-    MontaDocumentoVenda(doc);
+    MontaDocumentoVenda(ctx, doc);
   } catch (const std::exception& e) {
+    if (!IsDataError(e)) throw;
     // The sale cannot be expressed as a document: it is posted empty and passed over, so one
     // broken sale never holds back the ones after it.
-    const auto* own = dynamic_cast<const Exception*>(&e);
-    const std::string kind = own ? own->kind() : "Exception";
+    const auto& own = static_cast<const Exception&>(e);
+    passed_over = true;
     doc.batch.clear();
-    DoSaveLog(doc.batch);
-    DoSaveLog("Erro: " + kind + "\r\n" + "Mensagem: " + e.what());
     doc.Free();
+    ctx.DoSaveLog(doc.batch);
+    ctx.DoSaveLog("Erro: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
   }
 
-  Zentrovia->RequestBody = doc.batch;
-  const TZentrovRetornos retorno = Zentrovia->postEnviarVenda();
-  DoSaveLog("[Venda= " + doc.numero + "]" + VerificarErroJSON(retorno.json_retorno));
-
-  Settings.zentrovia_ultvenda = venda;
-  q1.ClearSQL();
-  q1.AddSQL(movement_sql::kSaleCursorUpdate);
-  q1.ParamByName("venda").AsInteger(venda);
-  q1.Prepare();
-  q1.ExecSQL();
+  ctx.platform.RequestBody = doc.batch;
+  const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
+  LogAnswerAndAdvance(ctx, retorno, "[Venda= " + doc.numero + "]", passed_over, [&] {
+    ctx.settings.zentrovia_ultvenda = venda;
+    q1.ClearSQL();
+    q1.AddSQL(movement_sql::kSaleCursorUpdate);
+    q1.ParamByName("venda").AsInteger(venda);
+    q1.Prepare();
+    q1.ExecSQL();
+  });
   // The detail and payment objects go with `doc` on every way out.
 }
 

@@ -8,7 +8,19 @@
 
 namespace zv {
 
-class TSrvZentrovia;
+// The service's lifecycle events, as the host delivers them: start, execute (before the
+// control loop), execute end (after it), stop, pause, continue and shutdown.
+class IServiceEvents {
+ public:
+  virtual ~IServiceEvents() = default;
+  virtual void ServiceStart() = 0;
+  virtual void ServiceExecute() = 0;
+  virtual void ServiceExecuteEnd() = 0;
+  virtual void ServiceStop() = 0;
+  virtual void ServicePause() = 0;
+  virtual void ServiceContinue() = 0;
+  virtual void ServiceShutdown() = 0;
+};
 
 struct ServiceRegistration {
   std::string exe_path;
@@ -22,7 +34,7 @@ bool UninstallService(const ServiceRegistration& reg, std::string& error);
 
 // Runs the service: the control events on a service thread, the timer's ticks on this
 // thread, until the service is stopped. Returns the process exit code.
-int RunServiceHost(TSrvZentrovia& module, asio::io_context& io);
+int RunServiceHost(IServiceEvents& module, asio::io_context& io);
 
 // Shows the result of an install or uninstall to the person who ran it.
 void ShowMessage(const std::string& text);

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/http_transport.h"
+#include <cstdio>
+
+#include "base/clock.h"
+#include "os/http_transport.h"
 
 namespace zv {
-
-class TSrvZentrovia;
 
 // Full path of the running executable, and its directory with a trailing separator.
 std::string ExecutablePath();
@@ -28,6 +30,40 @@ std::vector<ProbeHost> DefaultProbeHosts();
 std::string ReadIniString(const std::string& path, const std::string& section,
                           const std::string& key, const std::string& def);
 
+// UTF-8 to the system's ANSI code page and back (the store database and the log file use
+// it). Linux has none: Windows-1252 stands for it. A character the code page lacks becomes
+// '?'.
+std::string Utf8ToAnsi(std::string_view utf8);
+std::string AnsiToUtf8(std::string_view ansi);
+
+// The local wall clock.
+class SystemClock : public IClock {
+ public:
+  DateTime Now() const override;
+};
+
+// Opens a file by its UTF-8 path for appending bytes; nullptr with errno set on failure.
+std::FILE* OpenFileForAppend(const std::string& path);
+
+// Whether standard output is a terminal (progress lines are drawn only there).
+bool StdoutIsTerminal();
+
+// Where -INSTALL puts the service unit on Linux (SRVZENTROVIA_UNIT_DIR overrides it for
+// tests); empty on Windows, where the service control manager keeps the registration.
+std::string ServiceUnitDirectory();
+
+// Reports an error that the log could not take: the event log on Windows (a service has no
+// console; standard error too, for the foreground modes), standard error on Linux (the
+// journal under systemd). The text is written as given.
+void ReportOutsideLog(const std::string& text);
+
+// A shared library loaded at run time. Load returns nullptr with the system's reason in
+// *error; Symbol returns nullptr when the library lacks the name.
+void* LoadSharedLibrary(const std::string& file_name, std::string* error);
+void* SharedLibrarySymbol(void* library, const char* name);
+// The file name of the Firebird client library on this system.
+const char* FirebirdClientLibraryName();
+
 // The log's date and time separators from the system's regional settings.
 char SystemDateSeparator();
 char SystemTimeSeparator();
@@ -36,13 +72,15 @@ char SystemTimeSeparator();
 void OpenDatabasePortInFirewall();
 void DesbloqueiaAppFirewall(const std::string& Executavel);
 
-// A lock that keeps a second process off the same installation. Returns false (and leaves
-// nothing held) when another process holds it.
+// A lock that keeps a second process off the same installation.
 class InstanceLock {
  public:
+  enum class Result { Acquired, HeldByAnother, CannotCreate };
   explicit InstanceLock(const std::string& directory);
   ~InstanceLock();
-  bool Acquire();
+  // CannotCreate: the lock file cannot be made or opened (a read-only folder, say); *error
+  // then holds the system's reason. Nothing is left held unless Acquired.
+  Result Acquire(std::string* error = nullptr);
 
  private:
   std::string directory_;

@@ -1,10 +1,10 @@
-// VerificarErroJSON: the short text that ends an upload's log line.
+// The reading of the platform's answers: the text of an upload's log line and its verdict.
 
 #include <utility>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "platform/answer.h"
 #include "platform/json_helpers.h"
-#include "service/srv_zentrovia.h"
 
 namespace zv {
 
@@ -14,28 +14,27 @@ namespace {
 constexpr std::pair<const char*, const char*> kErrorCodes[] = {
     {"ARTICULO_BORRADO", "O artigo foi eliminado"},
     {"ARTICULO_CODIGO_EXTERNO_EN_USO",
-     "O c\xC3\xB3"
-     "digo externo do artigo est\xC3\xA1 em uso"},
+     "O código externo do artigo está em uso"},
     {"ARTICULO_COMBINACION_ALICUOTA_TRIBUTACION_INVALIDA",
-     "Combina\xC3\xA7\xC3\xA3o do al\xC3\xADquota e tributa\xC3\xA7\xC3\xA3o inv\xC3\xA1lida"},
+     "Combinação do alíquota e tributação inválida"},
     {"ARTICULO_DESCRIPCION_CARACT_INVALIDO",
-     "A descri\xC3\xA7\xC3\xA3o do artigo cont\xC3\xA9m um caractere inv\xC3\xA1lido"},
-    {"ARTICULO_DESCRIPCION_INVALIDA", "Descri\xC3\xA7\xC3\xA3o do artigo \xC3\xA9 inv\xC3\xA1lida"},
-    {"ARTICULO_ICMS_VTA_INVALIDO", "ICMS do venda para o artigo \xC3\xA9 inv\xC3\xA1lido"},
-    {"ARTICULO_LOCAL_ASOCIADO_NO_EXISTE", "O artigo n\xC3\xA3o foi encontrado no local"},
-    {"ARTICULO_LOCAL_NO_EXISTE", "O artigo n\xC3\xA3o foi encontrado no local"},
-    {"ARTICULO_NCM_NO_EXISTE", "N\xC3\xA3o existe o NCM do artigo"},
-    {"ARTICULO_NO_ENCONTRADO", "Artigo n\xC3\xA3o encontrado"},
-    {"ARTICULO_NO_ES_COMBO", "O artigo n\xC3\xA3o \xC3\xA9 um combo"},
-    {"ARTICULO_ORIGEN_INVALIDO", "A origem do artigo \xC3\xA9 inv\xC3\xA1lida"},
-    {"ARTICULO_ORIGEN_NO_EXISTE", "A origem do artigo n\xC3\xA3o existe"},
-    {"ARTICULO_SIN_DESCRIPCION", "Artigo sem descri\xC3\xA7\xC3\xA3o"},
-    {"ARTICULO_TIPO_PESO_INVALIDO", "O campo tipoPeso do artigo \xC3\xA9 inv\xC3\xA1lido"},
+     "A descrição do artigo contém um caractere inválido"},
+    {"ARTICULO_DESCRIPCION_INVALIDA", "Descrição do artigo é inválida"},
+    {"ARTICULO_ICMS_VTA_INVALIDO", "ICMS do venda para o artigo é inválido"},
+    {"ARTICULO_LOCAL_ASOCIADO_NO_EXISTE", "O artigo não foi encontrado no local"},
+    {"ARTICULO_LOCAL_NO_EXISTE", "O artigo não foi encontrado no local"},
+    {"ARTICULO_NCM_NO_EXISTE", "Não existe o NCM do artigo"},
+    {"ARTICULO_NO_ENCONTRADO", "Artigo não encontrado"},
+    {"ARTICULO_NO_ES_COMBO", "O artigo não é um combo"},
+    {"ARTICULO_ORIGEN_INVALIDO", "A origem do artigo é inválida"},
+    {"ARTICULO_ORIGEN_NO_EXISTE", "A origem do artigo não existe"},
+    {"ARTICULO_SIN_DESCRIPCION", "Artigo sem descrição"},
+    {"ARTICULO_TIPO_PESO_INVALIDO", "O campo tipoPeso do artigo é inválido"},
     {"ARTICULO_TIPO_TRIBUTACION_SALIDA_INVALIDA",
-     "O campo tipoTributoSalida do artigo \xC3\xA9 inv\xC3\xA1lido"},
+     "O campo tipoTributoSalida do artigo é inválido"},
     {"ARTICULO_TRIBUTACION_REQUERIDA",
-     "A tributa\xC3\xA7\xC3\xA3o para o artigo \xC3\xA9 necess\xC3\xA1ria"},
-    {"ERROR_LOGIN", "Usu\xC3\xA1rio e/ou senha inv\xC3\xA1lidos"},
+     "A tributação para o artigo é necessária"},
+    {"ERROR_LOGIN", "Usuário e/ou senha inválidos"},
 };
 
 std::string TranslateErrorCode(const std::string& message) {
@@ -47,35 +46,51 @@ std::string TranslateErrorCode(const std::string& message) {
 
 }  // namespace
 
-std::string TSrvZentrovia::VerificarErroJSON(const std::string& AJson) {
+PlatformAnswer ReadPlatformAnswer(const std::string& AJson) {
+  PlatformAnswer answer;
   std::optional<JsonValue> parsed = ParseJson(AJson);
-  if (!parsed) return "Erro: JSON inv\xC3\xA1lido";
+  if (!parsed) {
+    answer.text = "Erro: JSON inválido";
+    return answer;
+  }
   try {
     const JsonValue& root = AsObject(*parsed);
 
     const JsonValue* errores = nullptr;
     if (TryGetArray(root, "errores", errores) && errores->Count() > 0) {
+      // An error list is the platform's refusal of the document, however its first element
+      // reads.
+      answer.verdict = PlatformVerdict::Rejected;
       const JsonValue& first = AsObject(errores->Items()[0]);
       const JsonValue* error = nullptr;
       std::string message;
-      if (!TryGetObject(first, "error", error) || !TryGetText(*error, "message", message))
-        return "Erro desconhecido no retorno do JSON";
-      std::string result = TranslateErrorCode(message);
-      // The rejected document goes into the log just before the caller's line.
-      DoSaveLog(Zentrovia->RequestBody);
-      return result;
+      if (!TryGetObject(first, "error", error) || !TryGetText(*error, "message", message)) {
+        answer.text = "Erro desconhecido no retorno do JSON";
+        return answer;
+      }
+      answer.text = TranslateErrorCode(message);
+      answer.log_request_body = true;
+      return answer;
     }
 
     std::string app_error;
-    if (TryGetText(root, "appErrorCode", app_error) && app_error == "ERROR_LOGIN")
-      return "Usu\xC3\xA1rio e/ou senha inv\xC3\xA1lidos";
+    if (TryGetText(root, "appErrorCode", app_error) && app_error == "ERROR_LOGIN") {
+      answer.text = "Usuário e/ou senha inválidos";
+      return answer;
+    }
 
     std::string id_lote;
-    if (TryGetText(root, "idLote", id_lote)) return "Ok:" + id_lote;
+    if (TryGetText(root, "idLote", id_lote)) {
+      answer.text = "Ok:" + id_lote;
+      answer.verdict = PlatformVerdict::Accepted;
+      return answer;
+    }
 
-    return AJson;
+    answer.text = AJson;
+    return answer;
   } catch (const std::exception& e) {
-    return std::string("Erro ao processar JSON: ") + e.what();
+    answer.text = std::string("Erro ao processar JSON: ") + e.what();
+    return answer;
   }
 }
 

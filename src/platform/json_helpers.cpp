@@ -1,10 +1,10 @@
 #include "platform/json_helpers.h"
 
-#include "platform/encoding.h"
+#include "base/text.h"
 
 #include <cstdint>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 

@@ -4,6 +4,14 @@
 // Numbers keep the text they were written with: the log shows a batch id such as 00123 or
 // 1.50 exactly as the platform sent it, and no value passes through a double on the way.
 // Parsing never throws: a text that is not JSON gives no value.
+//
+// Why a parser of our own rather than a general JSON library: the answers are read with
+// their numbers as written (a library hands out doubles or integers, and 00123 or 1.50
+// would not survive), and what it accepts is decided here and tested where a library would
+// decide otherwise: stray text after the document and nesting deeper than 512 levels give no
+// value; a lone surrogate in a \u escape becomes U+FFFD instead of failing the whole answer
+// (tests/unit/platform_json_test.cpp). Every prefix of an answer gives a result or no value,
+// never a crash (tests/unit/platform_error_interpretation_test.cpp).
 
 #include <cstddef>
 #include <optional>
@@ -11,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 namespace zv {
 

@@ -1,7 +1,7 @@
 #include "platform/zentrovia_client.h"
 
-#include "platform/errors.h"
-#include "platform/http_support.h"
+#include "base/errors.h"
+#include "os/http_support.h"
 
 namespace zv {
 
@@ -10,6 +10,9 @@ constexpr long kConnectTimeoutMs = 30000;
 constexpr long kReceiveTimeoutMs = 30000;
 constexpr char kPdvVersion[] = "9.0.0";
 constexpr char kBackendVersion[] = "1.0.0";
+// No answer of the platform comes near this; a longer one (a runaway list, a wrong address
+// serving a file) would otherwise be held whole in memory.
+constexpr size_t kMaxAnswerBytes = 32u << 20;
 }  // namespace
 
 TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::string& path,
@@ -22,6 +25,7 @@ TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::strin
   request.url = result.url;
   request.connect_timeout_ms = kConnectTimeoutMs;
   request.receive_timeout_ms = kReceiveTimeoutMs;
+  request.max_body_bytes = kMaxAnswerBytes;
   request.headers.emplace_back(
       "Authorization",
       "Basic " + Base64Encode(settings_.zentrovia_usuario + ":" + settings_.zentrovia_senha));
@@ -41,7 +45,10 @@ TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::strin
 
   result.code_retorno = std::to_string(response.status);
   result.json_retorno = std::move(response.body);
-  if (post) ++post_count_;
+  if (post) {
+    ++post_count_;
+    if (RequestBody.empty()) ++empty_post_count_;
+  }
   return result;
 }
 
@@ -55,7 +62,9 @@ std::string TZentrovia::StorePath(const std::string& prefix, const std::string& 
 }
 
 TZentrovRetornos TZentrovia::postFechaCaixa() {
-  return Execute("POST", TillPath("/cierresDiarios/lotes"), true);
+  TZentrovRetornos r = Execute("POST", TillPath("/cierresDiarios/lotes"), true);
+  ++closing_post_count_;
+  return r;
 }
 
 TZentrovRetornos TZentrovia::postEnviarVenda() {

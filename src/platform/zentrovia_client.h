@@ -1,12 +1,12 @@
 #pragma once
 // TZentrovia: the service's only way to the platform. Each operation is one request with
 // basic authentication; it returns the status and body and never judges them. A status of
-// 500 or more, or no answer at all, raises ERESTException.
+// 500 or more, no answer at all, or an answer longer than 32 MiB raises ERESTException.
 
 #include <cstdint>
 #include <string>
 
-#include "platform/http_transport.h"
+#include "os/http_transport.h"
 #include "store/integration_settings.h"
 
 namespace zv {
@@ -38,6 +38,10 @@ class TZentrovia {
 
   // How many post operations returned an answer since the client was made.
   uint64_t PostCount() const { return post_count_; }
+  // Of those, the posts of an empty body (a document that could not be built).
+  uint64_t EmptyPostCount() const { return empty_post_count_; }
+  // Of those, the daily closing posts.
+  uint64_t ClosingPostCount() const { return closing_post_count_; }
 
  private:
   TZentrovRetornos Execute(const std::string& method, const std::string& path, bool post);
@@ -47,6 +51,8 @@ class TZentrovia {
   IHttpTransport& transport_;
   const IntegrationSettings& settings_;
   uint64_t post_count_ = 0;
+  uint64_t empty_post_count_ = 0;
+  uint64_t closing_post_count_ = 0;
 };
 
 }  // namespace zv

@@ -5,12 +5,8 @@
 #include <cstring>
 #include <mutex>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "os/system.h"
 
 namespace zv {
 
@@ -32,17 +28,7 @@ void ActivityLog::Write(const std::string& msg) const {
   std::string line = Utf8ToAnsi(FormatLine(msg));
   line += "\r\n";
   std::lock_guard<std::mutex> lock(g_log_mutex);
-#ifdef _WIN32
-  // The path is UTF-8; the narrow fopen would read it in the ANSI code page, and an
-  // installation in a folder with an accent in its name would have no log.
-  std::wstring wide_path(path_.size(), L'\0');
-  wide_path.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, path_.data(), static_cast<int>(path_.size()),
-                          wide_path.data(), static_cast<int>(wide_path.size()))));
-  std::FILE* f = _wfopen(wide_path.c_str(), L"ab");
-#else
-  std::FILE* f = std::fopen(path_.c_str(), "ab");
-#endif
+  std::FILE* f = OpenFileForAppend(path_);
   if (!f) {
     int err = errno;
     throw EInOutError("I/O error " + std::to_string(err) + ": " + std::strerror(err) + " (" +

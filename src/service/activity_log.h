@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "service/clock.h"
+#include "base/clock.h"
 
 namespace zv {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "service/zentrovia_timer.h"
+#include "base/zentrovia_timer.h"
 
 namespace zv {
 

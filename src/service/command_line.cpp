@@ -1,16 +1,12 @@
 #include "service/command_line.h"
+#include "base/text.h"
 
 #include <cctype>
 #include <cstdlib>
 
 namespace zv {
 
-namespace {
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-}  // namespace
+
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
@@ -20,7 +16,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.error = "unknown argument: " + arg;
       continue;
     }
-    const std::string name = Upper(arg.substr(1));
+    const std::string name = AsciiUpper(arg.substr(1));
     if (name == "INSTALL") {
       cl.install = true;
     } else if (name == "UNINSTALL") {

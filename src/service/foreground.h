@@ -4,29 +4,35 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <string>
 
 namespace zv {
 
 class TSrvZentrovia;
 class ManualTimer;
-class TStoreQuery;
-struct IntegrationSettings;
+class IClock;
 
-// Sales above the sales cursor and on or after the start date: what the sales upload has
-// still to send. Runs on q.
-int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s);
+// Process exit codes of the command line.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailed = 1,   // the service could not be registered, or the run failed to start
+  kExitStopped = 2,  // -SYNC or -STATUS ended on an error or a retry pause
+  kExitLocked = 3,   // another process works on this installation, or the lock failed
+  kExitUsage = 64,   // the command line is not understood
+};
 
 struct SyncRunOptions {
   long max_cycles = 0;    // 0: until nothing is left to send
   bool progress = false;  // a terminal: show a progress line
 };
 
-// Returns the process exit code: 0 when the run ended with nothing left to send (or after
-// max_cycles), 2 when a retry pause or a failed connection ended it.
+// Returns kExitOk when the run ended with nothing left to send (or after max_cycles),
+// kExitStopped when a retry pause or a failed connection ended it.
 int RunSyncForeground(TSrvZentrovia& module, ManualTimer& timer, const SyncRunOptions& options,
                       std::ostream& out);
 
-// Returns 0, or 2 with a message when the store cannot be reached.
-int RunStatusReport(TSrvZentrovia& module, std::ostream& out);
+// Reads the installation in `exe_dir` without writing anything, not even the log. Returns
+// kExitOk, or kExitStopped with a message when the store cannot be reached.
+int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out);
 
 }  // namespace zv

@@ -2,42 +2,77 @@
 
 #include <ostream>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "movements/sales_upload.h"
 #include "service/foreground.h"
 #include "service/srv_zentrovia.h"
 
 namespace zv {
 
-int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
-  q.ClearSQL();
-  q.AddSQL(
-      "select count(distinct v.venda) as pendentes from vendas v where v.venda > :ultvenda "
-      "and v.data >= :datainicio and v.codigoproduto not in ('XXDESCONTOXX', "
-      "'XXACRESCIMOXX', 'XXENTREGAXX', 'RECARGACELULAR')");
-  q.ParamByName("ultvenda").AsInteger(s.zentrovia_ultvenda);
-  q.ParamByName("datainicio").AsDate(s.zentrovia_datainicio);
-  q.Prepare();
-  q.Open();
-  int64_t n = q.FieldByName("pendentes").AsInteger();
-  q.ClearSQL();
-  return n;
+namespace {
+
+struct SyncCounts {
+  uint64_t sales = 0;
+  uint64_t passed_over = 0;  // empty bodies posted for sales that could not be built
+  uint64_t cancellations = 0;
+  uint64_t closings = 0;  // closing documents posted by the daily closing
+  uint64_t resends = 0;   // documents posted again at the platform's request or after a
+                          // later-day cancellation
+
+  void Write(std::ostream& out) const {
+    out << sales << " sales, " << cancellations << " cancellations, " << closings
+        << " closing documents, " << resends << " resent documents";
+    if (passed_over > 0) {
+      out << "; " << passed_over
+          << " sales passed over as they cannot be built (see Zentrovia.log)";
+    }
+  }
+};
+
+// The cursor a job must move when it returns; a job that returns with it unmoved would be
+// chosen again at once.
+bool CursorMoved(ZentroviaJob job, const IntegrationSettings& before,
+                 const IntegrationSettings& after, std::string& name) {
+  switch (job) {
+    case ZentroviaJob::VerificaReenvio:
+      name = "zentrovia_verificareenvio";
+      return after.zentrovia_verificareenvio != before.zentrovia_verificareenvio;
+    case ZentroviaJob::AtualizaPromo:
+      name = "zentrovia_verificapromo";
+      return after.zentrovia_verificapromo != before.zentrovia_verificapromo;
+    case ZentroviaJob::FechamentoCaixa:
+      name = "zentrovia_ultcaixa";
+      return after.zentrovia_ultcaixa != before.zentrovia_ultcaixa;
+    case ZentroviaJob::EnviarVendas:
+      name = "zentrovia_ultvenda";
+      return true;
+  }
+  return true;
 }
+
+}  // namespace
 
 int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions& options,
                       std::ostream& out) {
   long cycles = 0;
-  uint64_t sales_sent = 0;
+  SyncCounts counts;
   int64_t pending = -1;
   for (;;) {
     if (options.max_cycles > 0 && cycles >= options.max_cycles) {
-      out << "Stopped after " << cycles << " cycles; " << sales_sent << " documents sent."
-          << std::endl;
-      return 0;
+      if (options.progress) out << std::endl;
+      out << "Stopped after " << cycles << " cycles; ";
+      counts.Write(out);
+      out << "." << std::endl;
+      return kExitOk;
     }
     const DateTime now = m.clock().Now();
-    const bool connected_before = m.DbConnected;
+    const bool connected_before = m.DbConnected();
     const ZentroviaJob job = m.NextJob(now, now.Date());
-    const uint64_t posts_before = m.Zentrovia->PostCount();
+    const IntegrationSettings before = m.Settings();
+    const uint64_t posts_before = m.Zentrovia().PostCount();
+    const uint64_t empty_before = m.Zentrovia().EmptyPostCount();
+    const uint64_t closings_before = m.Zentrovia().ClosingPostCount();
+    const PromotionPassCounts promotions_before = m.PromotionCounts();
 
     const CycleOutcome outcome = m.ZentroviaTimerTimer();
     ++cycles;
@@ -46,51 +81,86 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
 
     switch (outcome) {
       case CycleOutcome::Stopped:
-        return 0;
+        return kExitOk;
       case CycleOutcome::Paused:
       case CycleOutcome::ProbeFailed:
       case CycleOutcome::JobFailed:
         if (options.progress) out << std::endl;
-        out << "The service entered a retry pause until " << m.FCooldownUntil.ToText() << " after "
-            << cycles << " cycles (" << sales_sent
-            << " documents sent); see Zentrovia.log for the reason." << std::endl;
-        return 2;
+        out << "The service entered a retry pause until " << m.FCooldownUntil().ToText()
+            << " after " << cycles << " cycles (";
+        counts.Write(out);
+        out << "); see Zentrovia.log for the reason." << std::endl;
+        return kExitStopped;
       case CycleOutcome::Connected:
-        if (!m.DbConnected) {
+        if (!m.DbConnected()) {
           out << "The store database could not be connected; see Zentrovia.log." << std::endl;
-          return 2;
+          return kExitStopped;
         }
-        out << "Connected to the store database " << m.StoreServer << ":" << m.StoreDatabasePath
-            << std::endl;
+        out << "Connected to the store database " << m.Store().StoreServer() << ":"
+            << m.Store().StoreDatabasePath() << std::endl;
         if (options.progress) {
           try {
-            pending = CountPendingSales(*m.StoreQuery3, m.Settings);
+            pending = CountPendingSales(m.Store().StoreQuery3(), m.Settings());
           } catch (const Exception&) {
             pending = -1;  // the progress line then shows what was sent only
           }
         }
         break;
       case CycleOutcome::JobDone: {
-        const uint64_t posted = m.Zentrovia->PostCount() - posts_before;
         if (!connected_before) break;
+        const IntegrationSettings& after = m.Settings();
+        const uint64_t posted = m.Zentrovia().PostCount() - posts_before;
+        const uint64_t empty = m.Zentrovia().EmptyPostCount() - empty_before;
+        const uint64_t closing_posts = m.Zentrovia().ClosingPostCount() - closings_before;
         if (job == ZentroviaJob::EnviarVendas) {
-          sales_sent += posted;
-          if (options.progress) {
-            out << "\rSales sent: " << sales_sent;
-            if (pending >= 0) {
-              int64_t left = pending - static_cast<int64_t>(sales_sent);
-              out << ", left: " << (left > 0 ? left : 0);
-            }
-            out << "   " << std::flush;
+          if (after.zentrovia_ultvenda != before.zentrovia_ultvenda) {
+            counts.sales += posted - empty - closing_posts;
+            counts.passed_over += empty;
+          } else if (after.zentrovia_ultcancelamento != before.zentrovia_ultcancelamento) {
+            counts.cancellations += posted - closing_posts;
+            counts.resends += closing_posts;
           }
-          if (posted == 0) {
-            if (options.progress) out << std::endl;
-            out << "Nothing left to send after " << cycles << " cycles; " << sales_sent
-                << " sales sent." << std::endl;
-            return 0;
+        } else if (job == ZentroviaJob::FechamentoCaixa) {
+          counts.closings += closing_posts;
+          // When no day is left to close the daily closing runs the sales upload.
+          if (after.zentrovia_ultvenda != before.zentrovia_ultvenda) {
+            counts.sales += posted - closing_posts - empty;
+            counts.passed_over += empty;
           }
-        } else {
+        } else if (job == ZentroviaJob::VerificaReenvio) {
+          counts.resends += posted;
+        } else if (job == ZentroviaJob::AtualizaPromo) {
+          const PromotionPassCounts& p = m.PromotionCounts();
           if (options.progress) out << std::endl;
+          out << "AtualizaPromo: " << p.written - promotions_before.written << " written, "
+              << p.refused - promotions_before.refused << " refused, "
+              << p.marked_rejected - promotions_before.marked_rejected << " marked rejected"
+              << std::endl;
+        }
+        if (options.progress) {
+          out << "\r";
+          counts.Write(out);
+          if (pending >= 0) {
+            const int64_t left = pending - static_cast<int64_t>(counts.sales + counts.passed_over);
+            out << "; sales left: " << (left > 0 ? left : 0);
+          }
+          out << "   " << std::flush;
+        }
+        std::string cursor;
+        if (!CursorMoved(job, before, after, cursor)) {
+          if (options.progress) out << std::endl;
+          out << JobName(job) << " returned without moving " << cursor
+              << " (the next cycle would run it again); see Zentrovia.log." << std::endl;
+          return kExitStopped;
+        }
+        if (job == ZentroviaJob::EnviarVendas && posted == 0) {
+          if (options.progress) out << std::endl;
+          out << "Nothing left to send after " << cycles << " cycles; ";
+          counts.Write(out);
+          out << "." << std::endl;
+          return kExitOk;
+        }
+        if (job != ZentroviaJob::EnviarVendas && !options.progress) {
           out << JobName(job) << " done." << std::endl;
         }
         break;

@@ -1,7 +1,15 @@
 // The service module's lifecycle events. Each writes exactly one log line.
 
+#include "base/errors.h"
+#include "closings/closing_resend.h"
+#include "closings/daily_closing.h"
+#include "closings/resend_requests.h"
+#include "movements/cancellation_upload.h"
+#include "movements/movement_resend.h"
+#include "movements/sales_upload.h"
 #include "os/system.h"
-#include "platform/errors.h"
+#include "platform/timestamp.h"
+#include "promotions/promotion_import.h"
 #include "service/srv_zentrovia.h"
 
 namespace zv {
@@ -10,10 +18,26 @@ namespace {
 constexpr uint32_t kFirstInterval = 180000;
 }
 
+namespace {
+constexpr const char* kConnectionFailed = "Falha na conexão com o banco de dados do Quelmara";
+}  // namespace
+
 TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
-    : ZentroviaTimer(*env.timer),
-      env_(std::move(env)),
-      log_(env_.exe_dir + "Zentrovia.log", *env_.clock, env_.date_separator, env_.time_separator) {
+    : env_(std::move(env)),
+      ZentroviaTimer(*env_.timer),
+      log_(env_.exe_dir + "Zentrovia.log", *env_.clock, env_.date_separator, env_.time_separator),
+      zentrovia_(*env_.transport, settings_),
+      context_{store_,
+               zentrovia_,
+               settings_,
+               ZentroviaTimer,
+               *env_.clock,
+               [this](const std::string& msg) { DoSaveLog(msg); },
+               [this] { return stopping_.load(); },
+               env_.date_separator},
+      cycle_(
+          ZentroviaTimer, *env_.clock, [this](const std::string& msg) { DoSaveLog(msg); },
+          settings_, *this) {
   ZentroviaTimer.Disable();
   ZentroviaTimer.SetOnTimer([this] { ZentroviaTimerTimer(); });
   ServiceCreate();
@@ -34,40 +58,39 @@ void TSrvZentrovia::DoSaveLog(const std::string& Msg) {
 }
 
 void TSrvZentrovia::ServiceCreate() {
-  if (!FBConn) FBConn = std::make_unique<TFBConn>();
-  if (!Zentrovia) Zentrovia = std::make_unique<TZentrovia>(*env_.transport, Settings);
-  DoSaveLog("Servi\xC3\xA7o criado");
+  DoSaveLog("Serviço criado");
 }
 
 void TSrvZentrovia::ServiceDestroy() {
-  DoSaveLog("Servi\xC3\xA7o encerrado");
+  DoSaveLog("Serviço encerrado");
 }
 
 void TSrvZentrovia::ServiceBeforeInstall() {
-  DoSaveLog("Iniciando instala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o");
+  DoSaveLog("Iniciando instalação do serviço");
 }
 void TSrvZentrovia::ServiceAfterInstall() {
-  DoSaveLog("Servi\xC3\xA7o instalado com sucesso");
+  DoSaveLog("Serviço instalado com sucesso");
 }
 void TSrvZentrovia::ServiceBeforeUninstall() {
-  DoSaveLog("Iniciando desinstala\xC3\xA7\xC3\xA3o do servi\xC3\xA7o");
+  DoSaveLog("Iniciando desinstalação do serviço");
 }
 void TSrvZentrovia::ServiceAfterUninstall() {
-  DoSaveLog("Servi\xC3\xA7o desinstalado com sucesso");
+  DoSaveLog("Serviço desinstalado com sucesso");
 }
 
 void TSrvZentrovia::ServiceStart() {
-  FCooldownUntil = DateTime();
+  cycle_.FCooldownUntil = DateTime();
   ZentroviaTimer.Disable();
   ZentroviaTimer.SetInterval(kFirstInterval);
-  DbConnected = false;
+  db_connected_ = false;
   ZentroviaTimer.Enable();
-  DoSaveLog("Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
+  DoSaveLog("Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
 }
 
 void TSrvZentrovia::ServiceExecute() {
-  DoSaveLog("Servi\xC3\xA7o executado");
+  DoSaveLog("Serviço executado");
   ZentroviaTimer.Enable();
+  if (!env_.firewall_setup) return;
   // Best effort: nothing depends on the firewall, and nothing is logged about it.
   try {
     OpenDatabasePortInFirewall();
@@ -84,35 +107,110 @@ void TSrvZentrovia::ServiceExecuteEnd() {
 }
 
 void TSrvZentrovia::ServicePause() {
-  DoSaveLog("Servi\xC3\xA7o pausado");
+  DoSaveLog("Serviço pausado");
 }
 void TSrvZentrovia::ServiceContinue() {
-  DoSaveLog("Servi\xC3\xA7o despausado");
+  DoSaveLog("Serviço despausado");
 }
 void TSrvZentrovia::ServiceShutdown() {
-  DoSaveLog("Servi\xC3\xA7o finalizado");
-}
-
-void TSrvZentrovia::ReleaseStoreObjects() {
-  if (StoreConnection) {
-    StoreConnection->Close();
-  }
-  // The queries and the connection hold handles of the client library: they go before the
-  // driver link that unloads it.
-  StoreQuery1.reset();
-  StoreQuery2.reset();
-  StoreQuery3.reset();
-  StoreConnection.reset();
-  StoreDriverLink.reset();
+  DoSaveLog("Serviço finalizado");
 }
 
 void TSrvZentrovia::ServiceStop() {
   // No cycle starts after this point, and a running one is waited for.
   stopping_ = true;
   std::lock_guard<std::mutex> cycle_lock(cycle_mutex_);
-  ReleaseStoreObjects();
+  store_.Release();
   if (ZentroviaTimer.Enabled()) ZentroviaTimer.Disable();
-  DoSaveLog("Servi\xC3\xA7o parado");
+  DoSaveLog("Serviço parado");
+}
+
+// ---- Sync cycle ----
+
+CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
+  std::lock_guard<std::mutex> cycle_lock(cycle_mutex_);
+  if (stopping_) return CycleOutcome::Stopped;
+  return cycle_.Run();
+}
+
+void TSrvZentrovia::RunJob(ZentroviaJob job) {
+  switch (job) {
+    case ZentroviaJob::VerificaReenvio:
+      return VerificaReenvio();
+    case ZentroviaJob::AtualizaPromo:
+      return AtualizaPromo();
+    case ZentroviaJob::FechamentoCaixa:
+      return FechamentoCaixaZentrovia();
+    case ZentroviaJob::EnviarVendas:
+      return EnviarVendasZentrovia();
+  }
+}
+
+bool TSrvZentrovia::isInternetOk() {
+  if (env_.skip_probe) return true;
+  for (const ProbeHost& host : env_.probe_hosts) {
+    if (TestUrl(host, false)) return true;
+    if (TestUrl(host, true)) return true;
+  }
+  return false;
+}
+
+bool TSrvZentrovia::TestUrl(const ProbeHost& Host, bool UseHttps) {
+  if (!env_.url_tester) return false;
+  try {
+    return env_.url_tester->TestUrl(Host, UseHttps);
+  } catch (...) {
+    return false;
+  }
+}
+
+// ---- Store and platform ----
+
+void TSrvZentrovia::IniConn() {
+  db_connected_ = ConnectStore(nullptr);
+  if (!db_connected_) DoSaveLog(kConnectionFailed);
+  GetCredenciaisZentrovia();
+}
+
+std::string TSrvZentrovia::VerificarErroJSON(const std::string& AJson) {
+  return zv::VerificarErroJSON(context_, AJson);
+}
+
+std::string TSrvZentrovia::DateTimeToISO8601(DateTime ADateTime) {
+  return zv::DateTimeToISO8601(ADateTime);
+}
+
+// ---- Jobs ----
+
+void TSrvZentrovia::VerificaReenvio() {
+  zv::VerificaReenvio(context_);
+}
+void TSrvZentrovia::AtualizaPromo() {
+  zv::AtualizaPromo(context_, &promotion_counts_);
+}
+void TSrvZentrovia::FechamentoCaixaZentrovia() {
+  zv::FechamentoCaixaZentrovia(context_);
+}
+void TSrvZentrovia::EnviarVendasZentrovia() {
+  zv::EnviarVendasZentrovia(context_);
+}
+void TSrvZentrovia::EnviarVendasCanceladas() {
+  zv::EnviarVendasCanceladas(context_);
+}
+void TSrvZentrovia::ReenviaVendaZentrovia(int64_t Venda) {
+  zv::ReenviaVendaZentrovia(context_, Venda);
+}
+void TSrvZentrovia::CarregaVendasReenvioZentrovia(DateTime DataVenda, const std::string& Terminal) {
+  zv::CarregaVendasReenvioZentrovia(context_, DataVenda, Terminal);
+}
+void TSrvZentrovia::ReenviaCaixaZentrovia(DateTime DataCaixa, const std::string& Terminal) {
+  zv::ReenviaCaixaZentrovia(context_, DataCaixa, Terminal);
+}
+void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) {
+  zv::PreparaDocumentoVenda(context_, Venda, Doc);
+}
+void TSrvZentrovia::MontaDocumentoVenda(MovementDocument& Doc) {
+  zv::MontaDocumentoVenda(context_, Doc);
 }
 
 }  // namespace zv

@@ -1,30 +1,30 @@
 #pragma once
-// TSrvZentrovia: the service module. It owns the timer, the retry pause, the store objects,
-// the settings and the platform client; every job is one of its methods, defined in the
-// folder of its subsystem.
+// TSrvZentrovia: the service module. It owns the timer's use, the sync cycle, the store
+// session, the settings, the platform client and the log, and hands the jobs what they use
+// (jobs/job_context.h). Its methods keep the service's names; each job is a one-line call
+// into the folder of its subsystem.
 
 #include <atomic>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/datetime.h"
-#include "platform/http_transport.h"
+#include "base/clock.h"
+#include "base/datetime.h"
+#include "base/zentrovia_timer.h"
+#include "jobs/job_context.h"
+#include "os/http_transport.h"
+#include "os/service_host.h"
 #include "platform/zentrovia_client.h"
+#include "promotions/promotion_import.h"
 #include "service/activity_log.h"
-#include "service/clock.h"
-#include "service/zentrovia_timer.h"
-#include "store/fb_conn.h"
+#include "service/sync_cycle.h"
 #include "store/integration_settings.h"
-#include "store/store_query.h"
+#include "store/store_session.h"
 
 namespace zv {
-
-// The jobs the sync cycle chooses from, in the order of its tests.
-enum class ZentroviaJob { VerificaReenvio, AtualizaPromo, FechamentoCaixa, EnviarVendas };
-const char* JobName(ZentroviaJob job);
 
 // The outside world of the service, one seam each. Production fills them with the system's
 // pieces (os/system.h); tests with their own.
@@ -42,113 +42,97 @@ struct ServiceEnvironment {
   char time_separator = ':';
   // The foreground run on a machine without internet skips the connectivity probe.
   bool skip_probe = false;
-  // Stand-ins for the connect step and the jobs, for tests of the cycle alone; empty means
-  // the module's own IniConn and jobs.
-  std::function<void()> connect_step;
-  std::function<void(ZentroviaJob)> job_step;
-};
-
-// How a cycle ended (for the foreground run and the tests; the service ignores it).
-enum class CycleOutcome {
-  Stopped,      // the service is stopping: nothing ran
-  Paused,       // a retry pause is in force
-  ProbeFailed,  // no internet: 15 minutes pause
-  Connected,    // connect step ran (DbConnected tells whether it worked)
-  JobDone,      // a job returned without error
-  JobFailed,    // an error ended the cycle (logged, pause set)
+  // The firewall set-up at ServiceExecute (off where a test runs the service).
+  bool firewall_setup = true;
 };
 
 struct MovementDocument;  // movements/movement_document.h
 
-// Runs the settings query on q and reads the row into s (the documented defaults when no
-// row qualifies). Changes nothing in the store.
-void ReadSettingsRow(TStoreQuery& q, IntegrationSettings& s);
-
-class TSrvZentrovia {
+class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
  public:
   // Process start: creates the module (ServiceCreate).
   explicit TSrvZentrovia(ServiceEnvironment env);
   // Process end (ServiceDestroy).
-  ~TSrvZentrovia();
+  ~TSrvZentrovia() override;
   TSrvZentrovia(const TSrvZentrovia&) = delete;
   TSrvZentrovia& operator=(const TSrvZentrovia&) = delete;
 
-  // ---- Lifecycle events (service/service_module.cpp) ----
+  // ---- Lifecycle events ----
   void ServiceBeforeInstall();
   void ServiceAfterInstall();
   void ServiceBeforeUninstall();
   void ServiceAfterUninstall();
-  void ServiceStart();
+  void ServiceStart() override;
   // Steps before the control loop: log, enable the timer, firewall set-up.
-  void ServiceExecute();
+  void ServiceExecute() override;
   // Step after the control loop: disable the timer.
-  void ServiceExecuteEnd();
-  void ServicePause();
-  void ServiceContinue();
+  void ServiceExecuteEnd() override;
+  void ServicePause() override;
+  void ServiceContinue() override;
   // Waits for a running cycle to end; no cycle starts afterwards.
-  void ServiceStop();
-  void ServiceShutdown();
+  void ServiceStop() override;
+  void ServiceShutdown() override;
 
   // ---- Activity log ----
   void DoSaveLog(const std::string& Msg);
 
-  // ---- Sync cycle (service/sync_cycle.cpp) ----
+  // ---- Sync cycle ----
   CycleOutcome ZentroviaTimerTimer();
   // The job the next cycle would run with the settings in memory.
-  ZentroviaJob NextJob(DateTime now, DateTime today) const;
-  void RunJob(ZentroviaJob job);
-  bool isInternetOk();
+  ZentroviaJob NextJob(DateTime now, DateTime today) const { return cycle_.NextJob(now, today); }
+  void RunJob(ZentroviaJob job) override;
+  bool isInternetOk() override;
   bool TestUrl(const ProbeHost& Host, bool UseHttps);
 
-  // ---- Store (store/) ----
-  void IniConn();
-  // The connect steps of IniConn without its log line and settings reload: reads the ini
-  // file, creates the store objects, tries both passwords. Returns whether it connected,
-  // with the last error's text in *error when it did not.
-  bool ConnectStore(std::string* error);
-  void GetCredenciaisZentrovia();
+  // ---- Store ----
+  void IniConn() override;
+  // The connect steps of IniConn without its log line and settings reload. Returns whether
+  // it connected, with the first attempt's error in *error when it did not.
+  bool ConnectStore(std::string* error) { return store_.Connect(env_.exe_dir, error); }
+  void GetCredenciaisZentrovia() { context_.ReloadSettings(); }
 
-  // ---- Platform (platform/) ----
+  // ---- Platform ----
   std::string VerificarErroJSON(const std::string& AJson);
   static std::string DateTimeToISO8601(DateTime ADateTime);
 
   // ---- Jobs ----
-  void VerificaReenvio();           // closings/
-  void AtualizaPromo();             // promotions/
-  void FechamentoCaixaZentrovia();  // closings/
-  void EnviarVendasZentrovia();     // movements/
-  void EnviarVendasCanceladas();    // movements/
-  // movements/: the movement document of one sale. The preparing statements run unguarded;
-  // the build that follows is guarded by the calling job, which posts whatever batch text
-  // it got (empty when the build failed).
+  void VerificaReenvio();
+  void AtualizaPromo();
+  void FechamentoCaixaZentrovia();
+  void EnviarVendasZentrovia();
+  void EnviarVendasCanceladas();
+  void ReenviaVendaZentrovia(int64_t Venda);
+  void CarregaVendasReenvioZentrovia(DateTime DataVenda, const std::string& Terminal);
+  void ReenviaCaixaZentrovia(DateTime DataCaixa, const std::string& Terminal);
   void PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc);
   void MontaDocumentoVenda(MovementDocument& Doc);
 
-  // ---- State, owned here ----
-  IZentroviaTimer& ZentroviaTimer;
-  DateTime FCooldownUntil;
-  bool DbConnected = false;
-  std::string StoreServer;
-  std::string StoreDatabasePath;
-  std::unique_ptr<TFBConn> FBConn;
-  std::unique_ptr<TZentrovia> Zentrovia;
-  std::unique_ptr<TStoreConnection> StoreConnection;
-  std::unique_ptr<TStoreQuery> StoreQuery1;
-  std::unique_ptr<TStoreQuery> StoreQuery2;
-  std::unique_ptr<TStoreQuery> StoreQuery3;
-  std::unique_ptr<TFbDriverLink> StoreDriverLink;
-  IntegrationSettings Settings;
-
+  // ---- What the foreground modes and the tests read ----
+  bool DbConnected() const override { return db_connected_; }
+  DateTime FCooldownUntil() const { return cycle_.FCooldownUntil; }
+  IntegrationSettings& Settings() { return settings_; }
+  TStoreSession& Store() { return store_; }
+  TZentrovia& Zentrovia() { return zentrovia_; }
+  JobContext& Context() { return context_; }
+  // What the promotion passes of this process wrote, refused and marked, added up.
+  const PromotionPassCounts& PromotionCounts() const { return promotion_counts_; }
   const ServiceEnvironment& env() const { return env_; }
   const IClock& clock() const { return *env_.clock; }
 
  private:
   void ServiceCreate();
   void ServiceDestroy();
-  void ReleaseStoreObjects();
 
   ServiceEnvironment env_;
+  IZentroviaTimer& ZentroviaTimer;
   ActivityLog log_;
+  IntegrationSettings settings_;
+  TStoreSession store_;
+  TZentrovia zentrovia_;
+  JobContext context_;
+  TSyncCycle cycle_;
+  bool db_connected_ = false;
+  PromotionPassCounts promotion_counts_;
   // Held by a running cycle and by the stop's release, so the two never overlap.
   std::mutex cycle_mutex_;
   std::atomic<bool> stopping_{false};

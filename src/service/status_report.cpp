@@ -1,13 +1,18 @@
 // -STATUS: where the service stands, read from the same places the service reads, without
 // writing anything (the settings row is read, never adjusted).
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 
-#include "os/system.h"
-#include "platform/errors.h"
+#include "base/clock.h"
+#include "base/errors.h"
+#include "movements/sales_upload.h"
 #include "service/foreground.h"
-#include "service/srv_zentrovia.h"
+#include "service/sync_cycle.h"
+#include "store/store_session.h"
+#include "store/store_settings.h"
 
 namespace zv {
 
@@ -21,33 +26,76 @@ std::string ShownDate(DateTime value) {
   return value.IsZero() ? "(none)" : value.ToText().substr(0, 19);
 }
 
+std::string ShownDay(DateTime value) {
+  return value.IsZero() ? "(none)" : value.ToText().substr(0, 10);
+}
+
+std::string Padded(std::string text, size_t width) {
+  if (text.size() < width) text.resize(width, ' ');
+  return text;
+}
+
+// Column "n" of the first row of a statement, read as an integer.
+int64_t Count(TStoreQuery& q, const std::string& sql,
+              const std::function<void(TStoreQuery&)>& bind) {
+  q.ClearSQL();
+  q.AddSQL(sql);
+  if (bind) bind(q);
+  q.Prepare();
+  q.Open();
+  const int64_t n = q.Eof() ? 0 : q.FieldByName("n").AsInteger();
+  q.ClearSQL();
+  return n;
+}
+
+// A table the store may not have (an installation older than the promotions) counts as
+// "(no table)" instead of failing the report.
+std::string CountOf(TStoreQuery& q, const char* table, const std::string& where) {
+  try {
+    return std::to_string(
+        Count(q, std::string("select count(*) as n from ") + table + " " + where, nullptr));
+  } catch (const EDatabaseError&) {
+    q.ClearSQL();
+    return "(no table)";
+  }
+}
+
+DateTime ServerDate(TStoreQuery& q) {
+  q.ClearSQL();
+  q.AddSQL("select current_date as hoje from rdb$database");
+  q.Open();
+  const DateTime d = q.FieldByName("hoje").AsDateTime();
+  q.ClearSQL();
+  return d;
+}
+
 }  // namespace
 
-int RunStatusReport(TSrvZentrovia& m, std::ostream& out) {
-  const std::string ini = m.env().exe_dir + "Dorvali.ini";
+int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out) {
+  const std::string ini = exe_dir + "Dorvali.ini";
   std::error_code ec;
   const bool ini_found = std::filesystem::exists(ini, ec);
   out << "SrvZentrovia status\n"
-      << "  installation            " << m.env().exe_dir << "\n"
+      << "  installation            " << exe_dir << "\n"
       << "  ini file                " << ini
       << (ini_found ? "" : " (not found: the defaults apply)") << "\n";
 
+  TStoreSession store;
   std::string error;
-  const bool connected = m.ConnectStore(&error);
-  out << "  Servidor                " << m.StoreServer << "\n"
-      << "  Caminho                 " << m.StoreDatabasePath << "\n";
+  const bool connected = store.Connect(exe_dir, &error);
+  out << "  Servidor                " << store.StoreServer() << "\n"
+      << "  Caminho                 " << store.StoreDatabasePath() << "\n";
   if (!connected) {
-    out << "\nThe store database cannot be reached at " << m.StoreServer << ":"
-        << m.StoreDatabasePath << " (port 3050, user SYSDBA): " << error << std::endl;
-    return 2;
+    out << "\nThe store database cannot be reached at " << store.StoreServer() << ":"
+        << store.StoreDatabasePath() << " (port 3050, user SYSDBA): " << error << std::endl;
+    return kExitStopped;
   }
 
   try {
-    m.StoreConnection->Open();
-    IntegrationSettings& s = m.Settings;
-    ReadSettingsRow(*m.StoreQuery1, s);
-    const bool has_row = !m.StoreQuery1->IsEmpty();
-    m.StoreQuery1->ClearSQL();
+    IntegrationSettings s;
+    ReadSettingsRow(store.StoreQuery1(), s);
+    const bool has_row = !store.StoreQuery1().IsEmpty();
+    store.StoreQuery1().ClearSQL();
 
     out << "\nPlatform\n"
         << "  address (zentrovia_url1)     " << Shown(s.zentrovia_url1) << "\n"
@@ -60,7 +108,7 @@ int RunStatusReport(TSrvZentrovia& m, std::ostream& out) {
              "has no platform account\n";
     }
 
-    const DateTime now = m.clock().Now();
+    const DateTime now = clock.Now();
     const DateTime limit = now.Date().AddMonths(-2);
     out << "\nCursors\n"
         << "  zentrovia_datainicio       " << ShownDate(s.zentrovia_datainicio)
@@ -82,15 +130,54 @@ int RunStatusReport(TSrvZentrovia& m, std::ostream& out) {
 
     IntegrationSettings counted = s;
     if (counted.zentrovia_datainicio < limit) counted.zentrovia_datainicio = limit;
-    const int64_t pending = CountPendingSales(*m.StoreQuery3, counted);
+    TStoreQuery& q = store.StoreQuery3();
+    const int64_t pending = CountPendingSales(q, counted);
+    const int64_t cancellations =
+        Count(q,
+              "select count(distinct v.codigocancelamento) as n from vendas v where "
+              "v.codigocancelamento > :ultimo and v.data >= :datainicio",
+              [&](TStoreQuery& query) {
+                query.ParamByName("ultimo").AsInteger(counted.zentrovia_ultcancelamento);
+                query.ParamByName("datainicio").AsDate(counted.zentrovia_datainicio);
+              });
+    const DateTime server_date = ServerDate(q);
+    // The daily closing never starts before the start date.
+    const DateTime first_due = std::max(s.zentrovia_ultcaixa, counted.zentrovia_datainicio);
+    const int64_t days_due = std::max<int64_t>(0, now.Date().Days() - first_due.Days());
     out << "\nPending\n"
-        << "  sales above the sales cursor  " << pending << "\n"
-        << "\nThe next cycle would run " << JobName(m.NextJob(now, now.Date())) << std::endl;
-    return 0;
+        << "  sales above the sales cursor           " << pending << "\n"
+        << "  cancellations above their cursor       " << cancellations << "\n"
+        << "  days due for the daily closing         " << days_due;
+    if (days_due > 0) out << " (from " << ShownDay(first_due) << ")";
+    out << "\n"
+        << "  store server's date                    " << ShownDay(server_date);
+    if (server_date < now.Date()) out << " (behind this machine's " << ShownDay(now) << ")";
+    out << "\n"
+        << "  resend requests poll                   "
+        << (now.Date() > s.zentrovia_verificareenvio ? "due" : "done today") << "\n"
+        << "  promotion import                       "
+        << (now.AddMinutes(-60) > s.zentrovia_verificapromo ? "due" : "done within the hour")
+        << " (last " << ShownDate(s.zentrovia_verificapromo) << ")\n";
+
+    out << "\nPromotions in the store\n";
+    for (const char* table : {"ZENTROVA_PROMOCOES", "CESTASPROMOCIONAIS"}) {
+      out << "  " << Padded(table, 30) << CountOf(q, table, "") << " rows, "
+          << CountOf(q, table, "where REJEITADA is not null") << " marked rejected\n";
+    }
+    for (const char* table :
+         {"ZENTROVA_PROMOCOES_PRODUTOS", "ZENTROVA_PROMOCOES_BIN", "ITENSCESTASPROMOCIONAIS"}) {
+      out << "  " << Padded(table, 30) << CountOf(q, table, "") << " rows\n";
+    }
+    out << "  " << Padded("GEN_CESTASPROMOCIONAIS", 30)
+        << Count(q, "select gen_id(GEN_CESTASPROMOCIONAIS, 0) as n from rdb$database", nullptr)
+        << "\n";
+
+    out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date())) << std::endl;
+    return kExitOk;
   } catch (const Exception& e) {
     out << "\nThe store database answered with an error: " << e.kind() << " - " << e.what()
         << std::endl;
-    return 2;
+    return kExitStopped;
   }
 }
 

@@ -1,32 +1,22 @@
 // The sync cycle: one tick of ZentroviaTimer runs at most one job.
 
-#include <exception>
-#include <iostream>
+#include "service/sync_cycle.h"
 
-#include "platform/errors.h"
-#include "service/srv_zentrovia.h"
+#include <exception>
+
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/system.h"
 
 namespace zv {
 
 namespace {
 
-constexpr uint32_t kIntervalAfterJob = 10000;
-constexpr uint32_t kIntervalOtherwise = 30000;
+constexpr uint32_t kIntervalAfterJob = TSyncCycle::kIntervalAfterJob;
+constexpr uint32_t kIntervalOtherwise = TSyncCycle::kIntervalOtherwise;
 constexpr int64_t kLongPauseSeconds = 900;
 constexpr int64_t kShortPauseSeconds = 60;
 constexpr int64_t kPromoSpacingMinutes = 60;
-
-// "12007", or the system's text for it with only the letters A to Z lowered.
-bool IsNameResolutionFailure(const std::string& text) {
-  if (text.find("12007") != std::string::npos) return true;
-  std::string lowered = text;
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered.find(
-             "n\xC3\xA3o p\xC3\xB4"
-             "de ser resolvido") != std::string::npos;
-}
 
 }  // namespace
 
@@ -44,119 +34,80 @@ const char* JobName(ZentroviaJob job) {
   return "?";
 }
 
-ZentroviaJob TSrvZentrovia::NextJob(DateTime now, DateTime today) const {
-  if (today > Settings.zentrovia_verificareenvio) return ZentroviaJob::VerificaReenvio;
-  if (now.AddMinutes(-kPromoSpacingMinutes) > Settings.zentrovia_verificapromo)
+// "12007", or the system's text for it with only the letters A to Z lowered.
+bool TSyncCycle::IsNameResolutionFailure(const std::string& text) {
+  if (text.find("12007") != std::string::npos) return true;
+  return AsciiLower(text).find("não pôde ser resolvido") != std::string::npos;
+}
+
+ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today) {
+  if (today > settings.zentrovia_verificareenvio) return ZentroviaJob::VerificaReenvio;
+  if (now.AddMinutes(-kPromoSpacingMinutes) > settings.zentrovia_verificapromo)
     return ZentroviaJob::AtualizaPromo;
-  if (today > Settings.zentrovia_ultcaixa) return ZentroviaJob::FechamentoCaixa;
+  if (today > settings.zentrovia_ultcaixa) return ZentroviaJob::FechamentoCaixa;
   return ZentroviaJob::EnviarVendas;
 }
 
-CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
-  std::lock_guard<std::mutex> cycle_lock(cycle_mutex_);
-  if (stopping_) return CycleOutcome::Stopped;
-
+CycleOutcome TSyncCycle::Run() {
   // Every way out leaves the timer running.
   struct RearmGuard {
     IZentroviaTimer& timer;
     ~RearmGuard() {
       if (!timer.Enabled()) timer.Rearm(kIntervalOtherwise);
     }
-  } rearm_guard{ZentroviaTimer};
+  } rearm_guard{timer_};
 
-  ZentroviaTimer.Disable();
-  const DateTime now = clock().Now();
+  timer_.Disable();
+  const DateTime now = clock_.Now();
   const DateTime today = now.Date();
 
   if (FCooldownUntil > DateTime() && FCooldownUntil > now) {
-    ZentroviaTimer.Rearm(kIntervalOtherwise);
+    timer_.Rearm(kIntervalOtherwise);
     return CycleOutcome::Paused;
   }
 
   try {
-    if (!env_.skip_probe && !isInternetOk()) {
-      DoSaveLog("Falha na conex\xC3\xA3o de internet.");
+    if (!steps_.isInternetOk()) {
+      log_("Falha na conexão de internet.");
       FCooldownUntil = now.AddSeconds(kLongPauseSeconds);
-      DoSaveLog("Entrando em pausa por 15 minutos (internet).");
-      ZentroviaTimer.Rearm(kIntervalOtherwise);
+      log_("Entrando em pausa por 15 minutos (internet).");
+      timer_.Rearm(kIntervalOtherwise);
       return CycleOutcome::ProbeFailed;
     }
-    if (!DbConnected) {
-      DoSaveLog("DB: desconectado -> IniConn");
-      if (env_.connect_step) {
-        env_.connect_step();
-      } else {
-        IniConn();
-      }
-      ZentroviaTimer.Rearm(kIntervalOtherwise);
+    if (!steps_.DbConnected()) {
+      log_("DB: desconectado -> IniConn");
+      steps_.IniConn();
+      timer_.Rearm(kIntervalOtherwise);
       return CycleOutcome::Connected;
     }
     const ZentroviaJob job = NextJob(now, today);
-    if (env_.job_step) {
-      env_.job_step(job);
-    } else {
-      RunJob(job);
-    }
+    steps_.RunJob(job);
     FCooldownUntil = DateTime();
-    ZentroviaTimer.Rearm(kIntervalAfterJob);
+    timer_.Rearm(kIntervalAfterJob);
     return CycleOutcome::JobDone;
   } catch (const Exception& e) {
     const std::string text = e.kind() + " - " + e.what();
+    // The pause does not depend on the log: a log that cannot be written must not turn a
+    // failing job into one retried every 30 seconds.
+    const bool name_resolution = IsNameResolutionFailure(text);
+    FCooldownUntil = now.AddSeconds(name_resolution ? kLongPauseSeconds : kShortPauseSeconds);
+    timer_.Rearm(kIntervalOtherwise);
     try {
-      DoSaveLog("ERRO no Timer: " + text);
-      if (IsNameResolutionFailure(text)) {
-        FCooldownUntil = now.AddSeconds(kLongPauseSeconds);
-        DoSaveLog("Rede/DNS falhou (12007). Pausando por 15 minutos.");
-      } else {
-        FCooldownUntil = now.AddSeconds(kShortPauseSeconds);
-      }
-      ZentroviaTimer.Rearm(kIntervalOtherwise);
+      log_("ERRO no Timer: " + text);
+      if (name_resolution) log_("Rede/DNS falhou (12007). Pausando por 15 minutos.");
     } catch (const std::exception& log_failure) {
-      // The log itself failed: the main loop reports it; the guard keeps the timer going.
-      std::cerr << "SrvZentrovia: " << log_failure.what() << std::endl;
+      // The error and the log's own failure go where the system keeps such reports.
+      ReportOutsideLog("SrvZentrovia: ERRO no Timer: " + text +
+                       " (the log cannot be written: " + log_failure.what() + ")");
     }
     return CycleOutcome::JobFailed;
   } catch (const std::exception& e) {
     // Not one of the service's own errors: reported outside the log, the cycle goes on.
-    std::cerr << "SrvZentrovia: " << e.what() << std::endl;
+    ReportOutsideLog(std::string("SrvZentrovia: ") + e.what());
     return CycleOutcome::JobFailed;
   } catch (...) {
-    std::cerr << "SrvZentrovia: unknown error in the sync cycle" << std::endl;
+    ReportOutsideLog("SrvZentrovia: unknown error in the sync cycle");
     return CycleOutcome::JobFailed;
-  }
-}
-
-void TSrvZentrovia::RunJob(ZentroviaJob job) {
-  switch (job) {
-    case ZentroviaJob::VerificaReenvio:
-      VerificaReenvio();
-      break;
-    case ZentroviaJob::AtualizaPromo:
-      AtualizaPromo();
-      break;
-    case ZentroviaJob::FechamentoCaixa:
-      FechamentoCaixaZentrovia();
-      break;
-    case ZentroviaJob::EnviarVendas:
-      EnviarVendasZentrovia();
-      break;
-  }
-}
-
-bool TSrvZentrovia::isInternetOk() {
-  for (const ProbeHost& host : env_.probe_hosts) {
-    if (TestUrl(host, false)) return true;
-    if (TestUrl(host, true)) return true;
-  }
-  return false;
-}
-
-bool TSrvZentrovia::TestUrl(const ProbeHost& Host, bool UseHttps) {
-  if (!env_.url_tester) return false;
-  try {
-    return env_.url_tester->TestUrl(Host, UseHttps);
-  } catch (...) {
-    return false;
   }
 }
 

@@ -1,4 +1,5 @@
 #include "store/fb_attach.h"
+#include "base/text.h"
 
 #include <ibase.h>
 
@@ -6,20 +7,13 @@
 #include <cctype>
 #include <cstdint>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 
 namespace {
 
 constexpr int32_t kConnectTimeoutSeconds = 15;
-
-bool KeyEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 bool IsUtf8(std::string_view s) {
   size_t i = 0;
@@ -83,7 +77,7 @@ FbAttachRequest BuildAttachRequest(const TStoreConnection& conn) {
 
   FbAttachRequest r;
   r.target = database;
-  if (protocol.empty() || KeyEquals(protocol, "TCPIP") || !server.empty()) {
+  if (protocol.empty() || EqualsIgnoreAsciiCase(protocol, "TCPIP") || !server.empty()) {
     r.target = server.empty() ? std::string("localhost") : server;
     if (!port.empty()) r.target += "/" + port;
     r.target += ":" + database;

@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/text.h"
+#include "os/system.h"
+#include "base/errors.h"
 
 namespace zv {
 

@@ -4,13 +4,8 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/errors.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "base/errors.h"
+#include "os/system.h"
 
 namespace zv {
 
@@ -18,25 +13,10 @@ namespace {
 
 using MasterEntry = Firebird::IMaster* (*)();
 
-// The only place that differs between systems: open a shared library, find one symbol.
 MasterEntry OpenClientLibrary(const std::string& file_name, std::string& error) {
-#ifdef _WIN32
-  HMODULE h = LoadLibraryA(file_name.c_str());
-  if (!h) {
-    error = "cannot load " + file_name + " (error " + std::to_string(GetLastError()) + ")";
-    return nullptr;
-  }
-  auto entry = reinterpret_cast<MasterEntry>(
-      reinterpret_cast<void*>(GetProcAddress(h, "fb_get_master_interface")));
-#else
-  void* h = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!h) {
-    const char* e = dlerror();
-    error = e ? e : ("cannot load " + file_name);
-    return nullptr;
-  }
-  auto entry = reinterpret_cast<MasterEntry>(dlsym(h, "fb_get_master_interface"));
-#endif
+  void* h = LoadSharedLibrary(file_name, &error);
+  if (!h) return nullptr;
+  auto entry = reinterpret_cast<MasterEntry>(SharedLibrarySymbol(h, "fb_get_master_interface"));
   if (!entry) error = file_name + " has no fb_get_master_interface: not a Firebird 3 client";
   return entry;
 }
@@ -44,11 +24,7 @@ MasterEntry OpenClientLibrary(const std::string& file_name, std::string& error) 
 }  // namespace
 
 const char* FbDefaultClientLibraryName() {
-#ifdef _WIN32
-  return "fbclient.dll";
-#else
-  return "libfbclient.so.2";
-#endif
+  return FirebirdClientLibraryName();
 }
 
 FbClientLibrary& FbClientLibrary::Load(const std::string& file_name) {

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/text.h"
+#include "os/system.h"
+#include "base/errors.h"
 
 namespace zv {
 

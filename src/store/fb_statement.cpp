@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "store/sql_params.h"
 #include "store/store_impl.h"
 

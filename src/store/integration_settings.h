@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 namespace zv {
 

@@ -1,4 +1,5 @@
 #include "store/sql_params.h"
+#include "base/text.h"
 
 #include <cctype>
 
@@ -14,12 +15,7 @@ bool IdentChar(char c) {
 }  // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+  return EqualsIgnoreAsciiCase(a, b);
 }
 
 std::string RewriteNamedParams(std::string_view sql, std::vector<std::string>& names) {

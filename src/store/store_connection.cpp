@@ -6,20 +6,14 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "store/fb_attach.h"
 #include "store/store_impl.h"
 
 namespace zv {
 
 namespace {
-
-bool KeyEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // Shorter than any attach from another program, so a table change made meanwhile is never
 // missed by more than one reopen.
@@ -64,7 +58,7 @@ TStoreConnection::~TStoreConnection() {
 std::string TStoreConnection::ParamValue(std::string_view key) const {
   for (const std::string& p : Params) {
     auto eq = p.find('=');
-    if (eq != std::string::npos && KeyEquals(std::string_view(p).substr(0, eq), key))
+    if (eq != std::string::npos && EqualsIgnoreAsciiCase(std::string_view(p).substr(0, eq), key))
       return p.substr(eq + 1);
   }
   return "";
@@ -73,7 +67,7 @@ std::string TStoreConnection::ParamValue(std::string_view key) const {
 void TStoreConnection::SetParamValue(std::string_view key, std::string_view value) {
   for (std::string& p : Params) {
     auto eq = p.find('=');
-    if (eq != std::string::npos && KeyEquals(std::string_view(p).substr(0, eq), key)) {
+    if (eq != std::string::npos && EqualsIgnoreAsciiCase(std::string_view(p).substr(0, eq), key)) {
       p = p.substr(0, eq + 1) + std::string(value);
       return;
     }

@@ -4,24 +4,19 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "store/store_query.h"
 
 namespace zv {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // "yyyy-mm-dd[ hh:mm[:ss[.fff]]]" or "dd/mm/yyyy[ hh:mm[:ss]]" or "dd.mm.yyyy".
 bool ParseDateTimeText(std::string_view s, DateTime& out) {
   int a = 0, b = 0, c = 0, h = 0, mi = 0, sec = 0;
   char frac[8] = {0};
-  std::string text(Trim(s));
+  std::string text(TrimBlanks(s));
   int n = 0;
   try {
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &a, &b, &c, &n) == 3) {
@@ -59,7 +54,7 @@ int64_t TStoreField::AsInteger() const {
         } else if constexpr (std::is_same_v<T, DateTime>) {
           return v.Days();
         } else {
-          std::string_view t = Trim(v);
+          std::string_view t = TrimBlanks(v);
           int64_t r = 0;
           auto res = std::from_chars(t.data(), t.data() + t.size(), r);
           if (t.empty() || res.ec != std::errc() || res.ptr != t.data() + t.size())
@@ -158,7 +153,7 @@ double TStoreField::AsFloat() const {
         } else if constexpr (std::is_same_v<T, DateTime>) {
           return static_cast<double>(v.micros()) / DateTime::kMicrosPerDay;
         } else {
-          std::string_view t = Trim(v);
+          std::string_view t = TrimBlanks(v);
           double r = 0;
           auto res = std::from_chars(t.data(), t.data() + t.size(), r);
           if (t.empty() || res.ec != std::errc() || res.ptr != t.data() + t.size())

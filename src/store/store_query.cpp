@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "store/fb_statement.h"
 #include "store/sql_params.h"
 

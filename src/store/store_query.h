@@ -37,8 +37,8 @@
 #include <variant>
 #include <vector>
 
-#include "platform/datetime.h"
-#include "platform/money.h"
+#include "base/datetime.h"
+#include "base/money.h"
 
 namespace zv {
 

@@ -1,9 +1,9 @@
 // IniConn and GetCredenciaisZentrovia: the store connection of the service and the
 // integration settings read from its `padrao` row.
 
-#include "os/system.h"
-#include "platform/errors.h"
-#include "service/srv_zentrovia.h"
+#include "store/store_settings.h"
+
+#include "base/errors.h"
 
 namespace zv {
 
@@ -23,58 +23,12 @@ constexpr const char* kSettingsQuery =
     ",replace(replace(replace(p.cgc, '-', ''),'/',''),'.','') as cnpj from padrao p where "
     "p.codigo is not null and coalesce(p.cgc, '') <> '' ";
 
-constexpr const char* kConnectionFailed =
-    "Falha na conex\xC3\xA3o com o banco de dados do Quelmara";
 constexpr const char* kSettingsFailed =
     "Falha ao tentar recuperar os dados da Zentrovia do banco do Quelmara";
 constexpr const char* kStartDateAdjusted =
     "Ajuste na data de inicio Zentrovia no banco do Quelmara";
 
 }  // namespace
-
-bool TSrvZentrovia::ConnectStore(std::string* error) {
-  const std::string ini = env_.exe_dir + "Dorvali.ini";
-  StoreServer = ReadIniString(ini, "Dorvali", "Servidor", "localhost");
-  StoreDatabasePath = ReadIniString(ini, "Dorvali", "Caminho", env_.exe_dir + "DORVALI.FDB");
-
-  if (!StoreConnection) StoreConnection = std::make_unique<TStoreConnection>();
-  if (!StoreQuery1) StoreQuery1 = std::make_unique<TStoreQuery>();
-  if (!StoreQuery2) StoreQuery2 = std::make_unique<TStoreQuery>();
-  if (!StoreQuery3) StoreQuery3 = std::make_unique<TStoreQuery>();
-  if (!StoreDriverLink) StoreDriverLink = std::make_unique<TFbDriverLink>();
-  StoreConnection->DriverLink = StoreDriverLink.get();
-
-  auto attempt = [&](const char* password) {
-    FBConn->CreateConn(StoreServer, StoreDatabasePath, "3050", "SYSDBA", password,
-                       *StoreConnection);
-    FBConn->ConfigureConnection(*StoreConnection);
-    FBConn->ConnectConn(*StoreConnection);
-  };
-  bool connected = false;
-  try {
-    attempt("pelvoxard");
-    connected = true;
-  } catch (const std::exception& first) {
-    // The first attempt's error says what went wrong with the usual password.
-    if (error) *error = first.what();
-    try {
-      attempt("mirsol");
-      connected = true;
-    } catch (const std::exception&) {
-    }
-  }
-
-  StoreQuery1->SetConnection(StoreConnection.get());
-  StoreQuery2->SetConnection(StoreConnection.get());
-  StoreQuery3->SetConnection(StoreConnection.get());
-  return connected;
-}
-
-void TSrvZentrovia::IniConn() {
-  DbConnected = ConnectStore(nullptr);
-  if (!DbConnected) DoSaveLog(kConnectionFailed);
-  GetCredenciaisZentrovia();
-}
 
 void ReadSettingsRow(TStoreQuery& q, IntegrationSettings& s) {
   q.ClearSQL();
@@ -98,37 +52,32 @@ void ReadSettingsRow(TStoreQuery& q, IntegrationSettings& s) {
   s.cnpj = q.FieldByName("cnpj").AsString();
 }
 
-void TSrvZentrovia::GetCredenciaisZentrovia() {
-  ZentroviaTimer.Disable();
+void GetCredenciaisZentrovia(TStoreSession& store, IntegrationSettings& s, IZentroviaTimer& timer,
+                             const IClock& clock, const LogSink& log) {
+  timer.Disable();
+  TStoreQuery* q = nullptr;
   try {
-    if (!StoreConnection || !StoreQuery1)
-      throw EDatabaseError("The store connection has not been created");
-    StoreConnection->Close();
-    StoreConnection->Open();
-
-    TStoreQuery& q = *StoreQuery1;
-    q.SetConnection(StoreConnection.get());
-    IntegrationSettings& s = Settings;
-    ReadSettingsRow(q, s);
+    store.Reopen();
+    q = &store.StoreQuery1();
+    ReadSettingsRow(*q, s);
 
     // Nothing older than two calendar months is ever sent.
-    const DateTime limit = clock().Today().AddMonths(-2);
+    const DateTime limit = clock.Today().AddMonths(-2);
     if (s.zentrovia_datainicio < limit) {
       s.zentrovia_datainicio = limit;
-      q.ClearSQL();
-      q.AddSQL("update padrao set zentrovia_datainicio = :zentrovia_datainicio");
-      q.ParamByName("zentrovia_datainicio").AsDate(s.zentrovia_datainicio);
-      q.Prepare();
-      q.ExecSQL();
-      DoSaveLog(kStartDateAdjusted);
-      q.ClearSQL();
+      q->ClearSQL();
+      q->AddSQL("update padrao set zentrovia_datainicio = :zentrovia_datainicio");
+      q->ParamByName("zentrovia_datainicio").AsDate(s.zentrovia_datainicio);
+      q->Prepare();
+      q->ExecSQL();
+      log(kStartDateAdjusted);
     }
-    q.ClearSQL();
-    ZentroviaTimer.Enable();
+    q->ClearSQL();
   } catch (const std::exception&) {
-    DoSaveLog(kSettingsFailed);
+    if (q) q->ClearSQL();
+    log(kSettingsFailed);
   }
-  ZentroviaTimer.Enable();
+  timer.Enable();
 }
 
 }  // namespace zv

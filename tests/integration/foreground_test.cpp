@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/clock.h"
 #include "fake-platform/fake_platform.h"
-#include "service/clock.h"
 #include "support/store_fixture.h"
 
 namespace zv {
@@ -80,13 +80,17 @@ TEST_F(ForegroundTest, StatusReportsWithoutWritingAndSyncSendsEverySaleOnce) {
       "|| zentrovia_verificapromo from padrao";
   const std::string before = Value(padrao);
 
+  const bool log_before = std::filesystem::exists(dir() + "Zentrovia.log");
   RunResult status = RunCommand(exe + " -STATUS");
   EXPECT_EQ(status.exit_code, 0) << status.output;
+  // A report writes nothing, not even its own lines to the log.
+  EXPECT_EQ(std::filesystem::exists(dir() + "Zentrovia.log"), log_before);
   EXPECT_NE(status.output.find("address (zentrovia_url1)     " + platform->BaseUrl()),
             std::string::npos)
       << status.output;
   EXPECT_EQ(status.output.find("segredo"), std::string::npos) << "the password is never shown";
-  EXPECT_NE(status.output.find("sales above the sales cursor  " + to_send), std::string::npos)
+  EXPECT_NE(status.output.find("sales above the sales cursor           " + to_send + "\n"),
+            std::string::npos)
       << status.output;
   EXPECT_NE(status.output.find("The next cycle would run EnviarVendasZentrovia"), std::string::npos)
       << status.output;
@@ -95,8 +99,11 @@ TEST_F(ForegroundTest, StatusReportsWithoutWritingAndSyncSendsEverySaleOnce) {
   RunResult sync = RunCommand(exe + " -SYNC -NOPROBE");
   ASSERT_EQ(sync.exit_code, 0) << sync.output;
   int64_t posted = 0;
-  for (const auto& [till, count] : platform->MovementsPerTill()) posted += count;
+  for (const auto& [till, count] : platform->SalesPerTill()) posted += count;
   EXPECT_EQ(std::to_string(posted), to_send);
+  // With no new sale left, the cancellations went out too.
+  EXPECT_EQ(Value("select zentrovia_ultcancelamento from padrao"),
+            Value("select coalesce(max(codigocancelamento), 0) from vendas"));
   EXPECT_EQ(Value("select zentrovia_ultvenda from padrao"),
             Value("select max(venda) from vendas where codigoproduto not in ('XXDESCONTOXX', "
                   "'XXACRESCIMOXX', 'XXENTREGAXX', 'RECARGACELULAR')"));

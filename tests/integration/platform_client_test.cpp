@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/errors.h"
 #include "fake-platform/fake_platform.h"
 #include "os/system.h"
-#include "platform/errors.h"
 #include "platform/zentrovia_client.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"
@@ -281,6 +281,17 @@ TEST(PlatformTransport, KeepsTheStatusLineAndDecodesTheCharset) {
     EXPECT_EQ(response.reason, "OK");
     EXPECT_EQ(response.body, "{\"m\":\"a\xC3\xA7\xC3\xA3o\"}");
   }
+}
+
+TEST(PlatformTransport, AReplyThatIsNotHttpIsAnInvalidServerResponse) {
+  RawServer server("SSH-2.0-OpenSSH_9.2\r\n");
+  IntegrationSettings settings;
+  settings.zentrovia_url1 = server.Url();
+  auto transport = MakeSystemHttpTransport();
+  TZentrovia client(*transport, settings);
+  EXPECT_EQ(RestErrorOf([&] { client.postEnviarVenda(); }),
+            "REST request failed: Error receiving data: (12152) The server returned an invalid or "
+            "unrecognized response");
 }
 
 TEST(PlatformTransport, FollowsRedirectionsWithTheirCookies) {

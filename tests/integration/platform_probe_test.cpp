@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "base/errors.h"
 #include "os/system.h"
-#include "platform/errors.h"
 #include "service/srv_zentrovia.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/encoding.h"
+#include "base/text.h"
 #include "support/log_messages.h"
 
 namespace zv {
@@ -34,6 +34,10 @@ class Installation {
   pid_t Start(const std::vector<std::string>& args = {}, const std::vector<std::string>& env = {}) {
     pid_t pid = fork();
     if (pid == 0) {
+      // The service's firewall set-up runs the machine's firewall tools when it finds them:
+      // never on the machine that runs the tests.
+      static char no_tools[] = "PATH=/nonexistent-zentrovia-test-path";
+      putenv(no_tools);
       for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
       std::vector<char*> argv;
       std::string path = exe().string();
@@ -104,6 +108,31 @@ TEST(ServiceProcess, ASecondProcessOnTheSameInstallationIsRefused) {
   kill(pid, SIGTERM);
   int status = 0;
   waitpid(pid, &status, 0);
+}
+
+TEST(ServiceProcess, AFolderWhereTheLockCannotBeMadeIsSaidPlainly) {
+  Installation inst;
+  // The lock file's name is taken by a directory, which cannot be opened as one (a read-only
+  // folder does the same, but not for root, who runs the tests).
+  fs::create_directory(inst.dir().path() / "SrvZentrovia.lock");
+  const std::string err = inst.dir().dir() + "stderr.txt";
+  int status = 0;
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(err.c_str(), "w", stderr)) _exit(126);
+    std::string path = inst.exe().string();
+    char* argv[] = {path.data(), const_cast<char*>("-SYNC"), nullptr};
+    execv(path.c_str(), argv);
+    _exit(127);
+  }
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 3);
+  const std::string text = test::ReadFile(err);
+  EXPECT_NE(text.find("the lock file that keeps a second process off this installation cannot "
+                      "be created"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("another SrvZentrovia process"), std::string::npos) << text;
 }
 
 TEST(ServiceProcess, InstallAndUninstallWriteAndRemoveTheSystemdUnit) {

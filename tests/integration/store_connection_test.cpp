@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "support/store_fixture.h"
 
 namespace zv {
@@ -32,21 +32,21 @@ TEST_F(StoreConnectionTest, WithoutIniFileConnectsToTheDefaultDatabase) {
   StoreWithSettings();
   Connect();
   TSrvZentrovia& s = Service();
-  EXPECT_TRUE(s.DbConnected);
-  EXPECT_EQ(s.StoreServer, "localhost");
-  EXPECT_EQ(s.StoreDatabasePath, dir() + "DORVALI.FDB");
-  EXPECT_EQ(s.StoreConnection->ParamValue("Server"), "localhost");
-  EXPECT_EQ(s.StoreConnection->ParamValue("Port"), "3050");
-  EXPECT_EQ(s.StoreConnection->ParamValue("User_Name"), "SYSDBA");
-  EXPECT_EQ(s.StoreConnection->ParamValue("Password"), "pelvoxard");
-  EXPECT_EQ(s.FBConn->FDatabase, dir() + "DORVALI.FDB");
-  EXPECT_EQ(s.Settings.cnpj, "1234");
+  EXPECT_TRUE(s.DbConnected());
+  EXPECT_EQ(s.Store().StoreServer(), "localhost");
+  EXPECT_EQ(s.Store().StoreDatabasePath(), dir() + "DORVALI.FDB");
+  EXPECT_EQ(s.Store().StoreConnection().ParamValue("Server"), "localhost");
+  EXPECT_EQ(s.Store().StoreConnection().ParamValue("Port"), "3050");
+  EXPECT_EQ(s.Store().StoreConnection().ParamValue("User_Name"), "SYSDBA");
+  EXPECT_EQ(s.Store().StoreConnection().ParamValue("Password"), "pelvoxard");
+  EXPECT_EQ(s.Store().FBConn().FDatabase, dir() + "DORVALI.FDB");
+  EXPECT_EQ(s.Settings().cnpj, "1234");
   // Every query is attached and the connection is open after the settings reload.
-  EXPECT_TRUE(s.StoreConnection->Connected());
-  EXPECT_EQ(s.StoreQuery1->Connection(), s.StoreConnection.get());
-  EXPECT_EQ(s.StoreQuery2->Connection(), s.StoreConnection.get());
-  EXPECT_EQ(s.StoreQuery3->Connection(), s.StoreConnection.get());
-  EXPECT_EQ(s.StoreQuery1->SQLText(), "");
+  EXPECT_TRUE(s.Store().StoreConnection().Connected());
+  EXPECT_EQ(s.Store().StoreQuery1().Connection(), &s.Store().StoreConnection());
+  EXPECT_EQ(s.Store().StoreQuery2().Connection(), &s.Store().StoreConnection());
+  EXPECT_EQ(s.Store().StoreQuery3().Connection(), &s.Store().StoreConnection());
+  EXPECT_EQ(s.Store().StoreQuery1().SQLText(), "");
   EXPECT_THAT(LogMessages(), ElementsAre(kCreated));
 }
 
@@ -58,17 +58,16 @@ TEST_F(StoreConnectionTest, IniFileNamesServerAndPathAndIsReadAtEveryCall) {
   ASSERT_EQ(std::rename(db_path.c_str(), moved.c_str()), 0);
   WriteIni("127.0.0.1", moved);
   Connect();
-  EXPECT_TRUE(Service().DbConnected);
-  EXPECT_EQ(Service().StoreServer, "127.0.0.1");
-  EXPECT_EQ(Service().StoreDatabasePath, moved);
+  EXPECT_TRUE(Service().DbConnected());
+  EXPECT_EQ(Service().Store().StoreServer(), "127.0.0.1");
+  EXPECT_EQ(Service().Store().StoreDatabasePath(), moved);
 
   // The next call reads the file again.
-  Service().StoreConnection->Close();
-  Service().DbConnected = false;
+  Service().Store().StoreConnection().Close();
   WriteIni("localhost", moved);
   Connect();
-  EXPECT_TRUE(Service().DbConnected);
-  EXPECT_EQ(Service().StoreServer, "localhost");
+  EXPECT_TRUE(Service().DbConnected());
+  EXPECT_EQ(Service().Store().StoreServer(), "localhost");
   db_path = moved;  // so that the fixture drops it
 }
 
@@ -91,10 +90,9 @@ TEST_F(StoreConnectionTest, AFailedConnectionLogsTwoLinesAndNeverCreatesTheDatab
     std::remove((dir() + "Zentrovia.log").c_str());
     WriteIni(c.server, dir() + c.file);
     timer.Disable();
-    Service().DbConnected = true;
     Connect();
-    EXPECT_FALSE(Service().DbConnected);
-    EXPECT_FALSE(Service().StoreConnection->Connected());
+    EXPECT_FALSE(Service().DbConnected());
+    EXPECT_FALSE(Service().Store().StoreConnection().Connected());
     EXPECT_THAT(LogMessages(), ElementsAre(kConnFailed, kSettingsFailed));
     EXPECT_TRUE(timer.Enabled());
   }
@@ -129,9 +127,9 @@ TEST_F(StoreConnectionTest, TheSecondPasswordIsTriedSilently) {
   {
     SysdbaPasswordSwitch sw(db_path, "mirsol");
     Connect();
-    EXPECT_TRUE(Service().DbConnected);
-    EXPECT_EQ(Service().StoreConnection->ParamValue("Password"), "mirsol");
-    EXPECT_EQ(Service().Settings.cnpj, "1234");
+    EXPECT_TRUE(Service().DbConnected());
+    EXPECT_EQ(Service().Store().StoreConnection().ParamValue("Password"), "mirsol");
+    EXPECT_EQ(Service().Settings().cnpj, "1234");
   }
   EXPECT_THAT(LogMessages(), ElementsAre(kCreated));
 }

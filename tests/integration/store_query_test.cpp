@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "support/store_fixture.h"
 
 namespace zv {

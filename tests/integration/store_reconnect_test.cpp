@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "support/store_fixture.h"
 
 namespace zv {
@@ -49,8 +49,8 @@ TEST_F(StoreReconnectTest, NextStatementAfterAServerRestartSucceeds) {
   Sql({"insert into padrao (codigo, cgc, zentrovia_datainicio) values (1, '1', '2026-12-01')"});
   Connect();
   TSrvZentrovia& svc = Service();
-  ASSERT_TRUE(svc.DbConnected);
-  TStoreQuery& q = *svc.StoreQuery2;
+  ASSERT_TRUE(svc.DbConnected());
+  TStoreQuery& q = svc.Store().StoreQuery2();
   q.ClearSQL();
   q.AddSQL("select count(*) as n from padrao");
   q.Open();
@@ -80,7 +80,7 @@ TEST_F(StoreReconnectTest, NextStatementAfterAServerRestartSucceeds) {
   }
   q.ExecSQL();
   EXPECT_EQ(Value("select zentrovia_ultvenda from padrao"), "121");
-  EXPECT_TRUE(svc.StoreConnection->Connected());
+  EXPECT_TRUE(svc.Store().StoreConnection().Connected());
 
   // A settings reload right after a restart reopens the connection without a failure.
   {
@@ -89,7 +89,7 @@ TEST_F(StoreReconnectTest, NextStatementAfterAServerRestartSucceeds) {
     server.Start();
   }
   svc.GetCredenciaisZentrovia();
-  EXPECT_EQ(svc.Settings.zentrovia_ultvenda, 121);
+  EXPECT_EQ(svc.Settings().zentrovia_ultvenda, 121);
   for (const std::string& line : LogMessages())
     EXPECT_EQ(line.find("Falha"), std::string::npos) << line;
 }

@@ -34,7 +34,7 @@ TEST_F(StoreSettingsTest, FullRowIsReadIntoTheSettings) {
   o.verificareenvio = DateTime::FromParts(2026, 12, 7, 9, 30, 15);
   BuildSample(o);
   Connect();
-  const IntegrationSettings& s = Service().Settings;
+  const IntegrationSettings& s = Service().Settings();
   EXPECT_EQ(s.zentrovia_usuario, "loja");
   EXPECT_EQ(s.zentrovia_senha, "segredo");
   EXPECT_EQ(s.zentrovia_url1, "http://127.0.0.1:8089/api");
@@ -58,7 +58,7 @@ TEST_F(StoreSettingsTest, NullColumnsGiveTheDocumentedDefaults) {
   clock.Set(DateTime::FromParts(2026, 3, 15, 9, 0, 0));
   timer.SetInterval(10000);
   Connect();
-  const IntegrationSettings& s = Service().Settings;
+  const IntegrationSettings& s = Service().Settings();
   EXPECT_EQ(s.zentrovia_usuario, "");
   EXPECT_EQ(s.zentrovia_url1, "");
   EXPECT_EQ(s.zentrovia_intervalo, 10);
@@ -105,7 +105,7 @@ TEST_F(StoreSettingsTest, StartDateIsKeptWithinTwoCalendarMonths) {
     std::remove((dir() + "Zentrovia.log").c_str());
     clock.Set(DateTime::FromParts(c.today).AddSeconds(15 * 3600 + 7));
     Connect();
-    const IntegrationSettings& s = Service().Settings;
+    const IntegrationSettings& s = Service().Settings();
     EXPECT_EQ(s.zentrovia_datainicio, expected);
     EXPECT_EQ(s.zentrovia_ultcaixa, stored);  // read before the adjustment
     EXPECT_EQ(Value("select zentrovia_datainicio from padrao"), expected.ToText().substr(0, 10));
@@ -123,12 +123,12 @@ TEST_F(StoreSettingsTest, NoQualifyingRowGivesEmptySettingsAndAdjustsEveryRow) {
   clock.Set(DateTime::FromParts(2026, 5, 31, 8, 0, 0));
   Connect();
   TSrvZentrovia& svc = Service();
-  EXPECT_TRUE(svc.DbConnected);
-  EXPECT_EQ(svc.Settings.zentrovia_usuario, "");
-  EXPECT_EQ(svc.Settings.zentrovia_intervalo, 0);
-  EXPECT_EQ(svc.Settings.zentrovia_idlocal, "");
-  EXPECT_TRUE(svc.Settings.zentrovia_verificapromo.IsZero());
-  EXPECT_EQ(svc.Settings.zentrovia_datainicio, DateTime::FromParts(2026, 3, 31));
+  EXPECT_TRUE(svc.DbConnected());
+  EXPECT_EQ(svc.Settings().zentrovia_usuario, "");
+  EXPECT_EQ(svc.Settings().zentrovia_intervalo, 0);
+  EXPECT_EQ(svc.Settings().zentrovia_idlocal, "");
+  EXPECT_TRUE(svc.Settings().zentrovia_verificapromo.IsZero());
+  EXPECT_EQ(svc.Settings().zentrovia_datainicio, DateTime::FromParts(2026, 3, 31));
   EXPECT_EQ(Value("select count(*) from padrao where zentrovia_datainicio = '2026-03-31'"), "2");
   EXPECT_THAT(LogMessages(), ElementsAre(kCreated, kAdjusted));
 }
@@ -137,21 +137,21 @@ TEST_F(StoreSettingsTest, ReloadClosesEveryQueryAndReenablesTheTimer) {
   BuildSample(sample::SampleOptions{});
   Connect();
   TSrvZentrovia& svc = Service();
-  svc.StoreQuery2->ClearSQL();
-  svc.StoreQuery2->AddSQL("select venda from vendas order by venda");
-  svc.StoreQuery2->Open();
-  ASSERT_FALSE(svc.StoreQuery2->Eof());
+  svc.Store().StoreQuery2().ClearSQL();
+  svc.Store().StoreQuery2().AddSQL("select venda from vendas order by venda");
+  svc.Store().StoreQuery2().Open();
+  ASSERT_FALSE(svc.Store().StoreQuery2().Eof());
   timer.Disable();
   svc.GetCredenciaisZentrovia();
-  EXPECT_FALSE(svc.StoreQuery2->Active());
-  EXPECT_TRUE(svc.StoreQuery2->Eof());
-  EXPECT_TRUE(svc.StoreConnection->Connected());
-  EXPECT_EQ(svc.StoreQuery1->SQLText(), "");
-  EXPECT_FALSE(svc.StoreQuery1->Active());
+  EXPECT_FALSE(svc.Store().StoreQuery2().Active());
+  EXPECT_TRUE(svc.Store().StoreQuery2().Eof());
+  EXPECT_TRUE(svc.Store().StoreConnection().Connected());
+  EXPECT_EQ(svc.Store().StoreQuery1().SQLText(), "");
+  EXPECT_FALSE(svc.Store().StoreQuery1().Active());
   EXPECT_TRUE(timer.Enabled());
   // The query reopens on the fresh attachment.
-  svc.StoreQuery2->Open();
-  EXPECT_EQ(svc.StoreQuery2->FieldByName("venda").AsInteger(), 1);
+  svc.Store().StoreQuery2().Open();
+  EXPECT_EQ(svc.Store().StoreQuery2().FieldByName("venda").AsInteger(), 1);
 }
 
 TEST_F(StoreSettingsTest, AFailedReloadKeepsThePreviousValues) {
@@ -160,14 +160,16 @@ TEST_F(StoreSettingsTest, AFailedReloadKeepsThePreviousValues) {
       {"insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_datainicio) values "
        "(1, '1', 'antes', '2026-12-01')"});
   Connect();
-  ASSERT_EQ(Service().Settings.zentrovia_usuario, "antes");
+  ASSERT_EQ(Service().Settings().zentrovia_usuario, "antes");
   Sql({"alter table padrao drop zentrovia_senha"});  // the settings query now fails
   timer.Disable();
   Service().GetCredenciaisZentrovia();
-  EXPECT_EQ(Service().Settings.zentrovia_usuario, "antes");
+  EXPECT_EQ(Service().Settings().zentrovia_usuario, "antes");
   EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(LogMessages().back(),
             "Falha ao tentar recuperar os dados da Zentrovia do banco do Quelmara");
+  // Either way the query is left holding no statement.
+  EXPECT_EQ(Service().Store().StoreQuery1().SQLText(), "");
 }
 
 }  // namespace

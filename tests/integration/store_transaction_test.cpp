@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "support/store_fixture.h"
 
 namespace zv {

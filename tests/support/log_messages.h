@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
-#include "platform/http_transport.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/http_transport.h"
+#include "os/system.h"
 #include "support/temp_dir.h"
 
 namespace zv::test {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "service/activity_log.h"
 #include "support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // Money: exact conversions in, and no value or sum that wraps around silently.
 
-#include "platform/money.h"
+#include "base/money.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <functional>
 #include <limits>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 namespace {

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "platform/answer.h"
+#include "platform/json_helpers.h"
 #include "service/srv_zentrovia.h"
 #include "support/log_messages.h"
 
@@ -23,7 +25,7 @@ class VerificarErroJSONTest : public ::testing::Test {
     env.transport = &transport;
     env.exe_dir = dir.dir();
     module = std::make_unique<TSrvZentrovia>(env);
-    module->Zentrovia->RequestBody = kPosted;
+    module->Zentrovia().RequestBody = kPosted;
   }
 
   // The log's messages after "Serviço criado".
@@ -118,10 +120,48 @@ TEST_F(VerificarErroJSONTest, TurnsEachAnswerIntoItsText) {
       EXPECT_EQ(messages.size(), logged) << c.answer;
     }
   }
+
+  // Every prefix of every answer, as a connection cut mid-body would leave it, reads as a
+  // result or the invalid-JSON text, never a crash; and without a verdict.
+  for (const Case& c : cases) {
+    const std::string whole = c.answer;
+    for (size_t n = 0; n < whole.size(); ++n) {
+      const std::string prefix = whole.substr(0, n);
+      const PlatformAnswer answer = ReadPlatformAnswer(prefix);
+      if (!ParseJson(prefix)) {
+        EXPECT_EQ(answer.text, invalid) << prefix;
+        EXPECT_EQ(answer.verdict, PlatformVerdict::None) << prefix;
+      }
+    }
+  }
+}
+
+TEST(PlatformAnswer, OnlyABatchIdOrAnErrorListIsAVerdictOnTheDocument) {
+  struct Case {
+    const char* answer;
+    PlatformVerdict verdict;
+  };
+  const Case cases[] = {
+      {R"({"idLote":"77"})", PlatformVerdict::Accepted},
+      {R"({"idLote":null})", PlatformVerdict::Accepted},
+      {R"({"errores":[{"error":{"message":"ARTICULO_BORRADO"}}]})", PlatformVerdict::Rejected},
+      {R"({"errores":[{"codigo":1}]})", PlatformVerdict::Rejected},
+      {R"({"idLote":9,"errores":[{"error":{"message":"X"}}]})", PlatformVerdict::Rejected},
+      {R"({"appErrorCode":"ERROR_LOGIN"})", PlatformVerdict::None},
+      {R"({"appErrorCode":"ERROR_LOGIN","idLote":3})", PlatformVerdict::None},
+      {R"({"errores":[]})", PlatformVerdict::None},
+      {R"({"message":"NOT_FOUND"})", PlatformVerdict::None},
+      {"{}", PlatformVerdict::None},
+      {"[]", PlatformVerdict::None},
+      {"", PlatformVerdict::None},
+      {"<html></html>", PlatformVerdict::None},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ReadPlatformAnswer(c.answer).verdict, c.verdict) << c.answer;
 }
 
 TEST_F(VerificarErroJSONTest, LogsTheDocumentAsPostedWithItsAccents) {
-  module->Zentrovia->RequestBody =
+  module->Zentrovia().RequestBody =
       "[{\"descripcionArticulo\":\"A\xC3\x87\xC3\x9A"
       "CAR\"}]";
   EXPECT_EQ(
@@ -129,7 +169,7 @@ TEST_F(VerificarErroJSONTest, LogsTheDocumentAsPostedWithItsAccents) {
       "Artigo n\xC3\xA3o encontrado");
   const std::vector<std::string> messages = LoggedMessages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], module->Zentrovia->RequestBody);
+  EXPECT_EQ(messages[0], module->Zentrovia().RequestBody);
 }
 
 }  // namespace

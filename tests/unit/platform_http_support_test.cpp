@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/http_support.h"
+#include "os/http_support.h"
 
 namespace zv {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/json_helpers.h"
 
 namespace zv {

@@ -25,6 +25,8 @@ TEST(PlatformTimestamp, WritesLocalTimeWithTheFixedZone) {
       {DateTime::FromParts(987, 6, 5, 4, 3, 2), "0987-06-05T04:03:02.000-0300"},
       {DateTime::FromParts(5, 1, 1), "0005-01-01T00:00:00.000-0300"},
       {DateTime(), "1899-12-30T00:00:00.000-0300"},
+      // The text holds four digits of year: the last millisecond of 9999 is the latest.
+      {DateTime::FromParts(9999, 12, 31, 23, 59, 59, 999600), "9999-12-31T23:59:59.999-0300"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(TSrvZentrovia::DateTimeToISO8601(c.at), c.text) << c.text;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace zv {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <ibase.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "store/fb_attach.h"
 #include "store/fb_conn.h"
 #include "store/sql_params.h"

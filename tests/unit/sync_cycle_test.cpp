@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -8,9 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "service/activity_log.h"
 #include "service/srv_zentrovia.h"
+#include "service/sync_cycle.h"
 #include "support/log_messages.h"
 
 namespace zv {
@@ -28,33 +31,34 @@ class ScriptedProbe : public IUrlTester {
   int calls = 0;
 };
 
-// A service module whose connect step and jobs are stand-ins, driven by a manual clock and
-// a manual timer that move together.
-class SyncCycleTest : public ::testing::Test {
+// The sync cycle alone: its connect step and jobs are stand-ins (the test's ISyncSteps),
+// driven by a manual clock and a manual timer that move together; the log is the real one.
+class SyncCycleTest : public ::testing::Test, public ISyncSteps {
  protected:
   SyncCycleTest() {
-    ServiceEnvironment env;
-    env.clock = &clock;
-    env.timer = &timer;
-    env.transport = &transport;
-    env.url_tester = &probe;
-    env.probe_hosts = {{"one.invalid"}, {"two.invalid"}};
-    env.exe_dir = dir.dir();
-    env.connect_step = [this] { module->DbConnected = connect_succeeds; };
-    env.job_step = [this](ZentroviaJob job) {
-      jobs.push_back(job);
-      if (job_action) job_action(job);
-    };
-    module = std::make_unique<TSrvZentrovia>(env);
+    timer.SetOnTimer([this] { cycle.Run(); });
     // Nothing but the sales upload is due.
     SetDueJobs(false, false, false);
   }
 
+  bool isInternetOk() override {
+    for (int host = 0; host < 2; ++host) {
+      if (probe.TestUrl({"host"}, false) || probe.TestUrl({"host"}, true)) return true;
+    }
+    return false;
+  }
+  bool DbConnected() const override { return connected; }
+  void IniConn() override { connected = connect_succeeds; }
+  void RunJob(ZentroviaJob job) override {
+    jobs.push_back(job);
+    if (job_action) job_action(job);
+  }
+
   void SetDueJobs(bool reenvio, bool promo, bool caixa) {
     DateTime now = clock.Now();
-    module->Settings.zentrovia_verificareenvio = reenvio ? now.Date().AddMicros(-1) : now;
-    module->Settings.zentrovia_verificapromo = promo ? now.AddMinutes(-61) : now;
-    module->Settings.zentrovia_ultcaixa = caixa ? now.Date().AddDays(-1) : now.Date();
+    settings.zentrovia_verificareenvio = reenvio ? now.Date().AddMicros(-1) : now;
+    settings.zentrovia_verificapromo = promo ? now.AddMinutes(-61) : now;
+    settings.zentrovia_ultcaixa = caixa ? now.Date().AddDays(-1) : now.Date();
   }
 
   // Time passes for the clock and the timer alike; returns whether a cycle ran.
@@ -70,33 +74,32 @@ class SyncCycleTest : public ::testing::Test {
                              : std::vector<std::string>{};
   }
 
-  // Start the service and let the first, connecting cycle run.
+  // Arm the timer as the service start does and let the first, connecting cycle run.
   void StartAndConnect() {
-    module->ServiceStart();
-    ASSERT_EQ(timer.Interval(), 180000u);
+    timer.Rearm(180000);
     ASSERT_FALSE(Pass(179999));
     ASSERT_TRUE(Pass(1));
-    ASSERT_TRUE(module->DbConnected);
+    ASSERT_TRUE(connected);
   }
 
   test::TempDir dir;
   ManualClock clock{DateTime::FromParts(2026, 12, 9, 14, 0, 0)};
   ManualTimer timer;
-  NoTransport transport;
   ScriptedProbe probe;
+  IntegrationSettings settings;
+  ActivityLog log{dir.dir() + "Zentrovia.log", clock, '/', ':'};
+  TSyncCycle cycle{timer, clock, [this](const std::string& m) { log.Write(m); }, settings, *this};
+  bool connected = false;
   bool connect_succeeds = true;
   std::vector<ZentroviaJob> jobs;
   std::function<void(ZentroviaJob)> job_action;
-  std::unique_ptr<TSrvZentrovia> module;
 };
 
 TEST_F(SyncCycleTest, FirstCycleConnectsAndTheFirstJobComesThirtySecondsLater) {
   StartAndConnect();
   EXPECT_TRUE(jobs.empty());
   EXPECT_EQ(timer.Interval(), 30000u);
-  EXPECT_EQ(LogMessages(1),
-            (std::vector<std::string>{"Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
-                                      "DB: desconectado -> IniConn"}));
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"DB: desconectado -> IniConn"}));
 
   EXPECT_FALSE(Pass(29999));
   EXPECT_TRUE(Pass(1));
@@ -108,12 +111,12 @@ TEST_F(SyncCycleTest, FirstCycleConnectsAndTheFirstJobComesThirtySecondsLater) {
 
 TEST_F(SyncCycleTest, AFailedConnectionIsTriedAgainInThirtySeconds) {
   connect_succeeds = false;
-  module->ServiceStart();
+  timer.Rearm(180000);
   ASSERT_TRUE(Pass(180000));
-  EXPECT_FALSE(module->DbConnected);
+  EXPECT_FALSE(connected);
   connect_succeeds = true;
   ASSERT_TRUE(Pass(30000));
-  EXPECT_TRUE(module->DbConnected);
+  EXPECT_TRUE(connected);
   EXPECT_TRUE(jobs.empty());
 }
 
@@ -176,7 +179,7 @@ TEST_F(SyncCycleTest, AJobErrorIsLoggedAndPausesFromTheCycleStart) {
   StartAndConnect();
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.name);
-    module->FCooldownUntil = DateTime();
+    cycle.FCooldownUntil = DateTime();
     size_t lines = LogMessages().size();
     const DateTime start = clock.Now().AddMicros(30000 * 1000);
     // The job takes 100 seconds before it fails.
@@ -189,7 +192,7 @@ TEST_F(SyncCycleTest, AJobErrorIsLoggedAndPausesFromTheCycleStart) {
     std::vector<std::string> expected = {c.logged};
     if (c.dns) expected.push_back("Rede/DNS falhou (12007). Pausando por 15 minutos.");
     EXPECT_EQ(LogMessages(lines), expected);
-    EXPECT_EQ(module->FCooldownUntil, start.AddSeconds(c.dns ? 900 : 60));
+    EXPECT_EQ(cycle.FCooldownUntil, start.AddSeconds(c.dns ? 900 : 60));
     EXPECT_TRUE(timer.Enabled());
     EXPECT_EQ(timer.Interval(), 30000u);
   }
@@ -198,15 +201,15 @@ TEST_F(SyncCycleTest, AJobErrorIsLoggedAndPausesFromTheCycleStart) {
   size_t before = jobs.size();
   ASSERT_TRUE(Pass(30000));
   EXPECT_EQ(jobs.size(), before + 1);
-  EXPECT_EQ(module->FCooldownUntil, DateTime());
+  EXPECT_EQ(cycle.FCooldownUntil, DateTime());
 }
 
 TEST_F(SyncCycleTest, AnExpiredPauseDoesNotBlockButAFutureOneDoes) {
   StartAndConnect();
-  module->FCooldownUntil = clock.Now().AddSeconds(30);
+  cycle.FCooldownUntil = clock.Now().AddSeconds(30);
   ASSERT_TRUE(Pass(30000));  // now == pause end: not greater, so the job runs
   EXPECT_EQ(jobs.size(), 1u);
-  module->FCooldownUntil = clock.Now().AddSeconds(40);
+  cycle.FCooldownUntil = clock.Now().AddSeconds(40);
   ASSERT_TRUE(Pass(10000));
   EXPECT_EQ(jobs.size(), 1u);
   EXPECT_EQ(timer.Interval(), 30000u);
@@ -232,21 +235,12 @@ TEST(NextJob, TheFirstDueJobWinsAndTheComparisonsAreStrict) {
       {"closing cursor on yesterday is due", now, now, today.AddDays(-1),
        ZentroviaJob::FechamentoCaixa},
   };
-  test::TempDir dir;
-  ManualClock clock(now);
-  ManualTimer timer;
-  NoTransport transport;
-  ServiceEnvironment env;
-  env.clock = &clock;
-  env.timer = &timer;
-  env.transport = &transport;
-  env.exe_dir = dir.dir();
-  TSrvZentrovia module(env);
+  IntegrationSettings settings;
   for (const Case& c : cases) {
-    module.Settings.zentrovia_verificareenvio = c.reenvio;
-    module.Settings.zentrovia_verificapromo = c.promo;
-    module.Settings.zentrovia_ultcaixa = c.caixa;
-    EXPECT_EQ(module.NextJob(now, today), c.expected) << c.name;
+    settings.zentrovia_verificareenvio = c.reenvio;
+    settings.zentrovia_verificapromo = c.promo;
+    settings.zentrovia_ultcaixa = c.caixa;
+    EXPECT_EQ(ChooseJob(settings, now, today), c.expected) << c.name;
   }
 }
 
@@ -264,43 +258,74 @@ TEST_F(SyncCycleTest, TheCycleReArmDecidesAfterAJobSetItsOwnInterval) {
   EXPECT_TRUE(Pass(1));
 }
 
-TEST_F(SyncCycleTest, ALogThatCannotBeWrittenStillLeavesTheTimerRunning) {
+TEST_F(SyncCycleTest, ALogThatCannotBeWrittenStillPausesAndLeavesTheTimerRunning) {
   StartAndConnect();
   std::filesystem::remove(dir.path() / "Zentrovia.log");
   std::filesystem::create_directory(dir.path() / "Zentrovia.log");
   job_action = [](ZentroviaJob) { throw EDatabaseError("connection lost"); };
+  const DateTime start = clock.Now().AddSeconds(30);
   ASSERT_TRUE(Pass(30000));
   EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(timer.Interval(), 30000u);
-  // The failure inside the error step leaves no pause behind.
-  EXPECT_EQ(module->FCooldownUntil, DateTime());
+  // The pause does not depend on the log: the failing job is not retried every 30 seconds.
+  EXPECT_EQ(cycle.FCooldownUntil, start.AddSeconds(60));
+  ASSERT_TRUE(Pass(30000));
+  EXPECT_EQ(jobs.size(), 1u);
   std::filesystem::remove(dir.path() / "Zentrovia.log");
 }
 
-TEST_F(SyncCycleTest, TheStopWaitsForARunningCycleAndNoCycleRunsAfterIt) {
-  StartAndConnect();
-  std::promise<void> job_started;
-  std::atomic<bool> job_finished{false};
-  job_action = [&](ZentroviaJob) {
-    job_started.set_value();
+// The service module around the cycle: its start arms the first cycle in three minutes, and
+// its stop waits for a running cycle (here one held in the connectivity probe).
+TEST(ServiceModule, TheStopWaitsForARunningCycleAndNoCycleRunsAfterIt) {
+  test::TempDir dir;
+  ManualClock clock(DateTime::FromParts(2026, 12, 9, 14, 0, 0));
+  ManualTimer timer;
+  NoTransport transport;
+  std::promise<void> cycle_started;
+  std::atomic<bool> cycle_finished{false};
+  TSrvZentrovia* module_ptr = nullptr;
+  struct HeldProbe : IUrlTester {
+    std::function<void()> on_test;
+    bool TestUrl(const ProbeHost&, bool) override {
+      on_test();
+      return false;
+    }
+  } probe;
+  probe.on_test = [&] {
+    if (cycle_finished) return;
+    cycle_started.set_value();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    module->DoSaveLog("job finished");
-    job_finished = true;
+    module_ptr->DoSaveLog("probe finished");
+    cycle_finished = true;
   };
-  std::thread cycle([&] { Pass(30000); });
-  job_started.get_future().wait();
-  module->ServiceStop();
-  EXPECT_TRUE(job_finished);
+  ServiceEnvironment env;
+  env.clock = &clock;
+  env.timer = &timer;
+  env.transport = &transport;
+  env.url_tester = &probe;
+  env.probe_hosts = {{"one.invalid"}};
+  env.exe_dir = dir.dir();
+  env.firewall_setup = false;
+  TSrvZentrovia module(env);
+  module_ptr = &module;
+  module.ServiceStart();
+  EXPECT_EQ(timer.Interval(), 180000u);
+  EXPECT_TRUE(timer.Enabled());
+
+  std::thread cycle([&] { timer.Advance(180000); });
+  cycle_started.get_future().wait();
+  module.ServiceStop();
+  EXPECT_TRUE(cycle_finished);
   cycle.join();
 
-  std::vector<std::string> log = LogMessages();
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2], "job finished");
+  std::vector<std::string> log = test::LogMessages(dir.path() / "Zentrovia.log");
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[1], "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
+  // Everything the running cycle wrote comes before the stop's line.
+  EXPECT_NE(std::find(log.begin(), log.end(), "probe finished"), log.end());
   EXPECT_EQ(log.back(), "Serviço parado");
   EXPECT_FALSE(timer.Enabled());
-  job_action = nullptr;
-  EXPECT_EQ(module->ZentroviaTimerTimer(), CycleOutcome::Stopped);
-  EXPECT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(module.ZentroviaTimerTimer(), CycleOutcome::Stopped);
 }
 
 }  // namespace

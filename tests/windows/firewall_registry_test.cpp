@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "os/system.h"
 #include "os/windows/firewall_windows.h"
-#include "platform/errors.h"
 #include "windows_test_support.h"
 
 namespace {

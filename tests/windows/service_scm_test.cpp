@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/encoding.h"
+#include "base/text.h"
+#include "os/system.h"
 #include "windows_test_support.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "base/text.h"
 #include "os/system.h"
-#include "platform/encoding.h"
 #include "windows_test_support.h"
 
 namespace {
@@ -63,12 +63,13 @@ TEST_F(IniFile, LongValuesAreReadWhole) {
 using InstanceLockTest = ScratchDirectory;
 
 TEST_F(InstanceLockTest, OneHolderPerDirectoryUntilItEnds) {
+  using Result = zv::InstanceLock::Result;
   auto first = std::make_unique<zv::InstanceLock>(Dir());
-  ASSERT_TRUE(first->Acquire());
+  ASSERT_EQ(first->Acquire(), Result::Acquired);
   zv::InstanceLock second(Dir());
-  EXPECT_FALSE(second.Acquire());
+  EXPECT_EQ(second.Acquire(), Result::HeldByAnother);
   first.reset();
-  EXPECT_TRUE(second.Acquire());
+  EXPECT_EQ(second.Acquire(), Result::Acquired);
 }
 
 TEST(SystemWindows, LogSeparatorsComeFromTheRegionalSettings) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "os/system.h"
-#include "platform/errors.h"
 #include "platform/zentrovia_client.h"
 #include "store/integration_settings.h"
 #include "windows_test_support.h"

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/http_support.h"
+#include "os/http_support.h"
 
 namespace fake {
 
@@ -108,17 +108,32 @@ struct FakePlatform::Impl {
   std::vector<RecordedRequest> requests;
   std::ofstream record;
   std::map<std::string, std::string> article_errors;
-  std::vector<Fault> faults;
+  struct ActiveFault {
+    Fault fault;
+    std::string method;
+    int skip = 0;
+  };
+  std::vector<ActiveFault> faults;
   int64_t next_lote = 1;
   std::map<std::string, int64_t> movements_per_till;
   std::map<std::string, int64_t> closings_per_till;
+  std::map<std::string, int64_t> sales_per_till;
+  std::map<std::string, int64_t> cancellations_per_till;
+  std::map<std::string, std::map<std::string, int64_t>> closings_per_day;
   int64_t movement_batches = 0;
   int64_t closing_batches = 0;
+  // Promotion GETs answered, by list: "ACEPTADA", "RECHAZADA", "PENDIENTE".
+  std::map<std::string, int64_t> promotion_gets;
 
   void Handle(const httplib::Request& req, httplib::Response& res);
-  bool ApplyFault(const std::string& path, httplib::Response& res);
+  bool ApplyFault(const std::string& method, const std::string& path, httplib::Response& res);
+  void ClearCounts();
   void Answer(const std::string& method, const std::string& path, const std::string& query,
               const std::string& body, httplib::Response& res);
+  // A list endpoint's answer: the file when one is set (read now), else the body or the
+  // default.
+  void AnswerList(const std::string& content, const std::string& file, const char* default_body,
+                  httplib::Response& res);
   std::string Summary() const;
 };
 
@@ -139,9 +154,7 @@ void FakePlatform::Impl::Handle(const httplib::Request& req, httplib::Response& 
     } else if (path == "/_fake/reset" && req.method == "POST") {
       std::lock_guard<std::mutex> lock(mutex);
       requests.clear();
-      movements_per_till.clear();
-      closings_per_till.clear();
-      movement_batches = closing_batches = 0;
+      ClearCounts();
       res.set_content("{}", "application/json");
     } else {
       res.status = 404;
@@ -170,7 +183,7 @@ void FakePlatform::Impl::Handle(const httplib::Request& req, httplib::Response& 
     requests.push_back(std::move(r));
   }
 
-  if (ApplyFault(path, res)) return;
+  if (ApplyFault(req.method, path, res)) return;
 
   std::string user, password;
   {
@@ -187,19 +200,37 @@ void FakePlatform::Impl::Handle(const httplib::Request& req, httplib::Response& 
   Answer(req.method, path, query, req.body, res);
 }
 
-bool FakePlatform::Impl::ApplyFault(const std::string& path, httplib::Response& res) {
+void FakePlatform::Impl::ClearCounts() {
+  movements_per_till.clear();
+  closings_per_till.clear();
+  sales_per_till.clear();
+  cancellations_per_till.clear();
+  closings_per_day.clear();
+  movement_batches = closing_batches = 0;
+  promotion_gets.clear();
+}
+
+bool FakePlatform::Impl::ApplyFault(const std::string& method, const std::string& path,
+                                    httplib::Response& res) {
   Fault fault;
   {
     std::lock_guard<std::mutex> lock(mutex);
     auto it = faults.begin();
     for (; it != faults.end(); ++it) {
-      if (it->times != 0 &&
-          (it->path_contains.empty() || path.find(it->path_contains) != std::string::npos))
-        break;
+      const Fault& f = it->fault;
+      if (f.times == 0 ||
+          !(f.path_contains.empty() || path.find(f.path_contains) != std::string::npos) ||
+          !(it->method.empty() || it->method == method))
+        continue;
+      if (it->skip > 0) {
+        --it->skip;
+        continue;
+      }
+      break;
     }
     if (it == faults.end()) return false;
-    fault = *it;
-    if (it->times > 0) --it->times;
+    fault = it->fault;
+    if (it->fault.times > 0) --it->fault.times;
   }
   if (fault.delay_ms > 0) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -236,9 +267,20 @@ void FakePlatform::Impl::Answer(const std::string& method, const std::string& pa
       }
       movements_per_till[till] += static_cast<int64_t>(doc.size());
       ++movement_batches;
+      for (const auto& movement : doc) {
+        const bool cancellation = movement.is_object() && movement.contains("cancelacion") &&
+                                  movement["cancelacion"].is_boolean() &&
+                                  movement["cancelacion"].get<bool>();
+        ++(cancellation ? cancellations_per_till : sales_per_till)[till];
+      }
     } else {
       closings_per_till[till] += static_cast<int64_t>(doc.size());
       ++closing_batches;
+      for (const auto& closing : doc) {
+        const bool dated = closing.is_object() && closing.contains("fechaVentas") &&
+                           closing["fechaVentas"].is_string();
+        ++closings_per_day[dated ? closing["fechaVentas"].get<std::string>() : "?"][till];
+      }
     }
     ojson answer = {{"idLote", next_lote++}};
     res.status = 200;
@@ -246,31 +288,55 @@ void FakePlatform::Impl::Answer(const std::string& method, const std::string& pa
     return;
   }
   if (method == "GET" && std::regex_search(path, m, kPromotions)) {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::string content;
-    if (query == "estado=ACEPTADA")
+    std::unique_lock<std::mutex> lock(mutex);
+    std::string content, file;
+    if (query == "estado=ACEPTADA") {
       content = options.promotions_accepted;
-    else if (query == "estado=RECHAZADA")
+      file = options.promotions_accepted_file;
+      ++promotion_gets["ACEPTADA"];
+    } else if (query == "estado=RECHAZADA") {
       content = options.promotions_rejected;
-    else if (query.empty())
+      file = options.promotions_rejected_file;
+      ++promotion_gets["RECHAZADA"];
+    } else if (query.empty()) {
       content = options.promotions_pending;
-    else {
+      file = options.promotions_pending_file;
+      ++promotion_gets["PENDIENTE"];
+    } else {
       res.status = 400;
       res.set_content(R"({"message":"estado desconocido"})", "application/json");
       return;
     }
-    res.set_content(content.empty() ? kDefaultPromotions : content, "application/json");
+    lock.unlock();
+    AnswerList(content, file, kDefaultPromotions, res);
     return;
   }
   if (method == "GET" && std::regex_search(path, m, kResendRequests)) {
-    std::lock_guard<std::mutex> lock(mutex);
-    const std::string& content =
-        m[3] == "movimientos" ? options.resend_movements : options.resend_closings;
-    res.set_content(content.empty() ? kDefaultResend : content, "application/json");
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool movements = m[3] == "movimientos";
+    const std::string content = movements ? options.resend_movements : options.resend_closings;
+    const std::string file =
+        movements ? options.resend_movements_file : options.resend_closings_file;
+    lock.unlock();
+    AnswerList(content, file, kDefaultResend, res);
     return;
   }
   res.status = 404;
   res.set_content(R"({"message":"Not Found"})", "application/json");
+}
+
+void FakePlatform::Impl::AnswerList(const std::string& content, const std::string& file,
+                                    const char* default_body, httplib::Response& res) {
+  if (file.empty()) {
+    res.set_content(content.empty() ? default_body : content, "application/json");
+    return;
+  }
+  try {
+    res.set_content(ReadFileText(file), "application/json");
+  } catch (const std::exception& e) {
+    res.status = 500;
+    res.set_content(DumpJson({{"message", e.what()}}), "application/json");
+  }
 }
 
 std::string FakePlatform::Impl::Summary() const {
@@ -280,8 +346,18 @@ std::string FakePlatform::Impl::Summary() const {
   for (const auto& [till, n] : movements_per_till) j["movimientos"][till] = n;
   j["cierresDiarios"] = ojson::object();
   for (const auto& [till, n] : closings_per_till) j["cierresDiarios"][till] = n;
+  j["ventas"] = ojson::object();
+  for (const auto& [till, n] : sales_per_till) j["ventas"][till] = n;
+  j["cancelaciones"] = ojson::object();
+  for (const auto& [till, n] : cancellations_per_till) j["cancelaciones"][till] = n;
+  j["cierresPorDia"] = ojson::object();
+  for (const auto& [day, tills] : closings_per_day) {
+    for (const auto& [till, n] : tills) j["cierresPorDia"][day][till] = n;
+  }
   j["lotesMovimientos"] = movement_batches;
   j["lotesCierresDiarios"] = closing_batches;
+  j["promociones"] = ojson::object();
+  for (const auto& [list, n] : promotion_gets) j["promociones"][list] = n;
   j["requests"] = requests.size();
   return DumpJson(j);
 }
@@ -365,8 +441,12 @@ void FakePlatform::ClearArticleErrors() {
 }
 
 void FakePlatform::AddFault(const Fault& fault) {
+  AddFault(fault, std::string(), 0);
+}
+
+void FakePlatform::AddFault(const Fault& fault, const std::string& method, int skip) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->faults.push_back(fault);
+  impl_->faults.push_back(Impl::ActiveFault{fault, method, skip});
 }
 
 void FakePlatform::ClearFaults() {
@@ -382,6 +462,16 @@ void FakePlatform::SetResendMovements(const std::string& body) {
 void FakePlatform::SetResendClosings(const std::string& body) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->options.resend_closings = body;
+}
+
+void FakePlatform::SetResendMovementsFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.resend_movements_file = path;
+}
+
+void FakePlatform::SetResendClosingsFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.resend_closings_file = path;
 }
 
 void FakePlatform::SetPromotionsAccepted(const std::string& body) {
@@ -402,6 +492,26 @@ std::map<std::string, int64_t> FakePlatform::MovementsPerTill() const {
 std::map<std::string, int64_t> FakePlatform::ClosingsPerTill() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->closings_per_till;
+}
+
+std::map<std::string, int64_t> FakePlatform::SalesPerTill() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->sales_per_till;
+}
+
+std::map<std::string, int64_t> FakePlatform::CancellationsPerTill() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->cancellations_per_till;
+}
+
+std::map<std::string, std::map<std::string, int64_t>> FakePlatform::ClosingsPerDayAndTill() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->closings_per_day;
+}
+
+std::map<std::string, int64_t> FakePlatform::PromotionGets() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->promotion_gets;
 }
 
 std::string FakePlatform::SummaryJson() const {

@@ -6,7 +6,8 @@
 // Endpoints are recognised by their path under any base, so a service whose base address is
 // http://127.0.0.1:PORT or http://127.0.0.1:PORT/some/prefix/ reaches the same handlers.
 // Paths under /_fake/ are the fake's own (no authentication, not recorded):
-//   GET  /_fake/summary   counts: movement and closing batches per till, requests
+//   GET  /_fake/summary   counts: movement and closing batches per till, sales and
+//                         cancellations per till, closings per day and till, requests
 //   GET  /_fake/requests  the recorded requests, one JSON line each
 //   POST /_fake/reset     forget the recorded requests and the counts
 
@@ -44,6 +45,14 @@ struct Options {
   std::string promotions_accepted;
   std::string promotions_rejected;
   std::string promotions_pending;
+  // Files that answer the same GET endpoints, read again at every request, so that a list
+  // can change while the fake runs. An empty file answers an empty body (not "[]"); a file
+  // that cannot be read answers 500. A file set here wins over the body above.
+  std::string resend_movements_file;
+  std::string resend_closings_file;
+  std::string promotions_accepted_file;
+  std::string promotions_rejected_file;
+  std::string promotions_pending_file;
 };
 
 // An answer the fake gives in place of its normal one.
@@ -82,15 +91,29 @@ class FakePlatform {
                        const std::string& message = "ARTICULO_NO_ENCONTRADO");
   void ClearArticleErrors();
   void AddFault(const Fault& fault);
+  // The same, for requests with this method only ("" every method), and only after the first
+  // `skip` matching requests, which get the normal answer. "The second closing post answers
+  // 503": AddFault({"/cierresDiarios/", 503, "busy", "text/plain", 0, 1}, "POST", 1).
+  void AddFault(const Fault& fault, const std::string& method, int skip);
   void ClearFaults();
   void SetResendMovements(const std::string& body);
   void SetResendClosings(const std::string& body);
+  // The file that answers the list from now on (read at every GET); "" goes back to the body.
+  void SetResendMovementsFile(const std::string& path);
+  void SetResendClosingsFile(const std::string& path);
   void SetPromotionsAccepted(const std::string& body);
   void SetPromotionsRejected(const std::string& body);
 
   // Movement and closing batches accepted so far, per till.
   std::map<std::string, int64_t> MovementsPerTill() const;
   std::map<std::string, int64_t> ClosingsPerTill() const;
+  // Of the accepted movements: sales ("cancelacion" not true) and cancellations, per till.
+  std::map<std::string, int64_t> SalesPerTill() const;
+  std::map<std::string, int64_t> CancellationsPerTill() const;
+  // Accepted closings per day ("fechaVentas") and till.
+  std::map<std::string, std::map<std::string, int64_t>> ClosingsPerDayAndTill() const;
+  // Promotion GETs answered, per list: "ACEPTADA", "RECHAZADA", "PENDIENTE".
+  std::map<std::string, int64_t> PromotionGets() const;
   // The summary that GET /_fake/summary returns.
   std::string SummaryJson() const;
 

@@ -22,13 +22,24 @@ void Usage() {
          "  --promotions-accepted FILE body of .../promociones?estado=ACEPTADA\n"
          "  --promotions-rejected FILE body of .../promociones?estado=RECHAZADA\n"
          "  --promotions-pending FILE  body of .../promociones\n"
+         "                             (each FILE is read again at every request; an empty\n"
+         "                             file answers an empty body)\n"
          "  --article-error CODE[=MSG] error list for a posted movement with this codigoBarras\n"
          "                             (MSG defaults to ARTICULO_NO_ENCONTRADO)\n"
          "  --fail-status N            answer every request with status N\n"
          "  --fail-path TEXT           ... only requests whose path contains TEXT\n"
+         "  --fail-method M            ... only requests with method M (GET, POST)\n"
+         "  --fail-skip N              ... after the first N such requests, answered normally\n"
          "  --fail-times K             ... only the next K such requests\n"
          "  --delay-ms N               wait N ms before answering\n"
          "  --non-json                 answer with a body that is not JSON\n";
+}
+
+// A list file must exist at start, so that a mistyped name fails at once; it is read again at
+// every request.
+std::string ReadableFile(const std::string& path) {
+  fake::ReadFileText(path);
+  return path;
 }
 
 }  // namespace
@@ -37,6 +48,8 @@ int main(int argc, char** argv) {
   fake::Options options;
   int port = -1;
   fake::Fault fault;
+  std::string fault_method;
+  int fault_skip = 0;
   bool has_fault = false;
   std::vector<std::pair<std::string, std::string>> article_errors;
   try {
@@ -55,15 +68,15 @@ int main(int argc, char** argv) {
       else if (arg == "--password")
         options.password = value();
       else if (arg == "--resend-movements")
-        options.resend_movements = fake::ReadFileText(value());
+        options.resend_movements_file = ReadableFile(value());
       else if (arg == "--resend-closings")
-        options.resend_closings = fake::ReadFileText(value());
+        options.resend_closings_file = ReadableFile(value());
       else if (arg == "--promotions-accepted")
-        options.promotions_accepted = fake::ReadFileText(value());
+        options.promotions_accepted_file = ReadableFile(value());
       else if (arg == "--promotions-rejected")
-        options.promotions_rejected = fake::ReadFileText(value());
+        options.promotions_rejected_file = ReadableFile(value());
       else if (arg == "--promotions-pending")
-        options.promotions_pending = fake::ReadFileText(value());
+        options.promotions_pending_file = ReadableFile(value());
       else if (arg == "--article-error") {
         const std::string v = value();
         const size_t eq = v.find('=');
@@ -76,6 +89,10 @@ int main(int argc, char** argv) {
         has_fault = true;
       } else if (arg == "--fail-path") {
         fault.path_contains = value();
+      } else if (arg == "--fail-method") {
+        fault_method = value();
+      } else if (arg == "--fail-skip") {
+        fault_skip = std::stoi(value());
       } else if (arg == "--fail-times") {
         fault.times = std::stoi(value());
       } else if (arg == "--delay-ms") {
@@ -112,7 +129,7 @@ int main(int argc, char** argv) {
   try {
     fake::FakePlatform platform(options);
     for (const auto& [code, message] : article_errors) platform.SetArticleError(code, message);
-    if (has_fault) platform.AddFault(fault);
+    if (has_fault) platform.AddFault(fault, fault_method, fault_skip);
     platform.Start(port);
     std::cout << "fake-platform listening on " << platform.BaseUrl() << " (recording to "
               << options.record_file << ")" << std::endl;

@@ -5,8 +5,9 @@
 #include <memory>
 #include <sstream>
 
-#include "platform/encoding.h"
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/system.h"
 #include "store/fb_client.h"
 
 namespace zv::sample {
@@ -130,8 +131,8 @@ const Table kPromocoes{"ZENTROVA_PROMOCOES",
                         {"TIPOPROMOCAO", Kind::Text, 1},
                         {"QUANTIDADEMINIMA", Kind::Int},
                         {"DESCONTOPORCENTAGEM", Kind::Money4},
-                        {"DESCONTOFIXO", Kind::Money4},
-                        {"PRECOFIXO", Kind::Money4},
+                        {"DESCONTOFIXO", Kind::Money2},
+                        {"PRECOFIXO", Kind::Money2},
                         {"LEVE", Kind::Int},
                         {"PAGUE", Kind::Int},
                         {"DESCRICAO", Kind::Text, 200},
@@ -157,8 +158,8 @@ const Table kItensCestas{"ITENSCESTASPROMOCIONAIS",
                           {"CODIGOPRODUTO", Kind::Text, 20},
                           {"QUANTIDADE", Kind::Int},
                           {"TIPODESCONTO", Kind::Text, 1},
-                          {"DESCONTOVISTA", Kind::Money4},
-                          {"DESCONTOPRAZO", Kind::Money4},
+                          {"DESCONTOVISTA", Kind::Money2},
+                          {"DESCONTOPRAZO", Kind::Money2},
                           {"DESCRICAO", Kind::Text, 100}},
                          "CODIGOCESTA, CODIGOPRODUTO"};
 
@@ -635,6 +636,10 @@ void CreateEmptyStore(const std::string& path, bool with_indexes, const ServerLo
   DropStore(path, login);
   Db db(path, login, true);
   for (const Table* t : kTables) db.Exec(CreateTableSql(*t));
+  // As in a real store: a promotion names only products the store knows.
+  db.Exec(
+      "alter table ZENTROVA_PROMOCOES_PRODUTOS add constraint FK_PROMOCOES_PRODUTOS foreign key "
+      "(CODIGOPRODUTO) references produtos (codigo)");
   db.Exec("create generator GEN_CESTASPROMOCIONAIS");
   if (with_indexes)
     for (const char* ix : kIndexes) db.Exec(ix);

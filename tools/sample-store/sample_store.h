@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/datetime.h"
+#include "base/datetime.h"
 
 namespace zv::sample {
 

@@ -1,5 +1,5 @@
 // Platform requests over libcurl. Failures carry the WinHTTP numbers and texts (see
-// platform/http_support.h), so the log and the sync cycle read the same on every system.
+// os/http_support.h), so the log and the sync cycle read the same on every system.
 
 #include <curl/curl.h>
 
@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 
+#include "base/errors.h"
+#include "os/http_support.h"
 #include "os/posix/curl_common.h"
 #include "os/system.h"
-#include "platform/errors.h"
-#include "platform/http_support.h"
 
 namespace zv {
 
@@ -83,11 +83,17 @@ struct Transfer {
   curl_off_t last_down = -1;
   curl_off_t last_up = -1;
   bool receive_timed_out = false;
+  size_t max_body_bytes = 0;
+  bool too_large = false;
   CURL* handle = nullptr;
 };
 
 size_t OnBody(char* data, size_t size, size_t n, void* user) {
   auto* t = static_cast<Transfer*>(user);
+  if (t->max_body_bytes != 0 && size * n > t->max_body_bytes - t->body.size()) {
+    t->too_large = true;
+    return 0;  // ends the transfer
+  }
   t->body.append(data, size * n);
   return size * n;
 }
@@ -169,6 +175,7 @@ class CurlHttpTransport : public IHttpTransport {
     Transfer t;
     t.handle = h;
     t.receive_timeout_ms = request.receive_timeout_ms;
+    t.max_body_bytes = request.max_body_bytes;
     char error_buffer[CURL_ERROR_SIZE] = "";
 
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
@@ -203,12 +210,17 @@ class CurlHttpTransport : public IHttpTransport {
     }
 
     const CURLcode rc = curl_easy_perform(h);
+    if (t.too_large) throw ERESTException(AnswerTooLargeMessage(request.max_body_bytes));
     if (rc != CURLE_OK) {
       const bool timed_out = t.receive_timed_out || rc == CURLE_OPERATION_TIMEDOUT;
-      const int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
+      int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
       // Once the request went out whole, what is missing is the answer.
       long request_size = 0;
       curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &request_size);
+      // curl reports a reply without a status line (HTTP/0.9) as an unsupported protocol,
+      // after the request went out; WinHTTP calls that an invalid server response.
+      if (rc == CURLE_UNSUPPORTED_PROTOCOL && request_size > 0)
+        code = winhttp::kInvalidServerResponse;
       const bool while_sending = request_size == 0 && !t.got_status;
       throw ERESTException(RestFailureMessage(TransportFailureMessage(while_sending, code)));
     }

@@ -18,8 +18,8 @@
 #include <mutex>
 #include <thread>
 
+#include "os/control_queue.h"
 #include "os/service_host.h"
-#include "service/srv_zentrovia.h"
 
 namespace zv {
 
@@ -55,29 +55,6 @@ std::string QuoteForSystemd(const std::string& path) {
 }
 
 enum class Control { Stop, Pause, Continue };
-
-class ControlQueue {
- public:
-  void Push(Control c) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(c);
-    }
-    cv_.notify_one();
-  }
-  Control Pop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [this] { return !queue_.empty(); });
-    Control c = queue_.front();
-    queue_.pop_front();
-    return c;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::deque<Control> queue_;
-};
 
 // An error inside a control event goes where the service framework would send it.
 template <typename F>
@@ -166,14 +143,14 @@ bool UninstallService(const ServiceRegistration& reg, std::string& error) {
   return true;
 }
 
-int RunServiceHost(TSrvZentrovia& module, asio::io_context& io) {
+int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
   // The control signals are taken by the framework thread alone.
   sigset_t control_signals;
   sigemptyset(&control_signals);
   for (int s : {SIGTERM, SIGINT, SIGTSTP, SIGCONT, SIGHUP}) sigaddset(&control_signals, s);
   pthread_sigmask(SIG_BLOCK, &control_signals, nullptr);
 
-  ControlQueue controls;
+  ControlQueue<Control> controls;
   auto work = asio::make_work_guard(io);
   int exit_code = 0;
 

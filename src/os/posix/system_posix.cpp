@@ -1,15 +1,23 @@
 // Linux side of the operating-system layer.
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <INIReader.h>
-
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "os/ini_file.h"
 #include "os/system.h"
 
 namespace zv {
@@ -33,10 +41,13 @@ std::vector<ProbeHost> DefaultProbeHosts() {
 
 std::string ReadIniString(const std::string& path, const std::string& section,
                           const std::string& key, const std::string& def) {
-  INIReader reader(path);
-  if (reader.ParseError() < 0) return def;  // no file, or it cannot be opened
-  if (!reader.HasValue(section, key)) return def;
-  return reader.Get(section, key, def);
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return def;
+  const std::string content((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+  // The file is written in the ANSI code page, as on the store's Windows machine.
+  std::string value;
+  return FindIniValue(content, section, key, value) ? AnsiToUtf8(value) : def;
 }
 
 // Linux has no regional separators for the log; the Brazilian defaults stand for them.
@@ -67,17 +78,74 @@ InstanceLock::~InstanceLock() {
   if (handle_ >= 0) close(static_cast<int>(handle_));
 }
 
-bool InstanceLock::Acquire() {
-  if (handle_ >= 0) return true;
+InstanceLock::Result InstanceLock::Acquire(std::string* error) {
+  if (handle_ >= 0) return Result::Acquired;
   std::string path = directory_ + "SrvZentrovia.lock";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (error) *error = path + ": " + std::strerror(errno);
+    return Result::CannotCreate;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
     close(fd);
-    return false;
+    if (err == EWOULDBLOCK) return Result::HeldByAnother;
+    if (error) *error = path + ": " + std::strerror(err);
+    return Result::CannotCreate;
   }
   handle_ = fd;
-  return true;
+  return Result::Acquired;
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return Utf8ToWindows1252(utf8);
+}
+std::string AnsiToUtf8(std::string_view ansi) {
+  return Windows1252ToUtf8(ansi);
+}
+
+DateTime SystemClock::Now() const {
+  using namespace std::chrono;
+  const auto us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  const std::time_t secs = static_cast<std::time_t>(us / 1'000'000);
+  std::tm tm{};
+  localtime_r(&secs, &tm);
+  return DateTime::FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                             tm.tm_sec > 59 ? 59 : tm.tm_sec, static_cast<int>(us % 1'000'000));
+}
+
+std::FILE* OpenFileForAppend(const std::string& path) {
+  return std::fopen(path.c_str(), "ab");
+}
+
+bool StdoutIsTerminal() {
+  return isatty(1) != 0;
+}
+
+std::string ServiceUnitDirectory() {
+  const char* dir = std::getenv("SRVZENTROVIA_UNIT_DIR");
+  return dir && *dir ? dir : "/etc/systemd/system";
+}
+
+void ReportOutsideLog(const std::string& text) {
+  std::cerr << text << std::endl;
+}
+
+void* LoadSharedLibrary(const std::string& file_name, std::string* error) {
+  void* h = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h && error) {
+    const char* e = dlerror();
+    *error = e ? e : ("cannot load " + file_name);
+  }
+  return h;
+}
+
+void* SharedLibrarySymbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
+
+const char* FirebirdClientLibraryName() {
+  return "libfbclient.so.2";
 }
 
 }  // namespace zv

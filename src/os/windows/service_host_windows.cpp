@@ -15,9 +15,10 @@
 #include <optional>
 #include <thread>
 
+#include "os/control_queue.h"
 #include "os/service_host.h"
+#include "os/system.h"
 #include "os/windows/win_text.h"
-#include "service/srv_zentrovia.h"
 
 namespace zv {
 
@@ -29,12 +30,7 @@ constexpr DWORD kWaitHint = 5000;
 
 // An error the service framework catches is written to the Windows event log.
 void ReportToEventLog(const std::string& text) {
-  HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
-  if (!source) return;
-  const std::wstring wide = Utf8ToWide(text);
-  const wchar_t* strings[] = {wide.c_str()};
-  ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
-  DeregisterEventSource(source);
+  ReportOutsideLog(text);
 }
 
 template <typename F>
@@ -50,37 +46,13 @@ bool RunEvent(const char* name, F&& event) {
   return false;
 }
 
-class ControlQueue {
- public:
-  void Push(DWORD code) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(code);
-    }
-    cv_.notify_one();
-  }
-  // Blocks the service thread until a request arrives (also while the service is paused).
-  DWORD Pop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [this] { return !queue_.empty(); });
-    DWORD code = queue_.front();
-    queue_.pop_front();
-    return code;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::deque<DWORD> queue_;
-};
-
 struct Host {
-  Host(TSrvZentrovia& m, asio::io_context& i) : module(m), io(i), work(asio::make_work_guard(i)) {}
+  Host(IServiceEvents& m, asio::io_context& i) : module(m), io(i), work(asio::make_work_guard(i)) {}
 
-  TSrvZentrovia& module;
+  IServiceEvents& module;
   asio::io_context& io;
   asio::executor_work_guard<asio::io_context::executor_type> work;
-  ControlQueue controls;
+  ControlQueue<DWORD> controls;
   SERVICE_STATUS_HANDLE status_handle = nullptr;
   std::mutex status_mutex;
   SERVICE_STATUS status{};
@@ -161,7 +133,7 @@ bool RunStopping(Host& host, const char* name, F&& event) {
 }
 
 void ServiceLoop(Host& host) {
-  TSrvZentrovia& module = host.module;
+  IServiceEvents& module = host.module;
   if (!RunEvent("ServiceStart", [&] { module.ServiceStart(); })) {
     host.exit_code = 1;
     host.EndMainLoop();
@@ -283,7 +255,7 @@ bool UninstallService(const ServiceRegistration&, std::string& error) {
   return ok;
 }
 
-int RunServiceHost(TSrvZentrovia& module, asio::io_context& io) {
+int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
   Host host(module, io);
   g_host = &host;
   DWORD dispatcher_error = 0;

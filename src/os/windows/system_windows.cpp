@@ -1,7 +1,11 @@
 // Windows side of the operating-system layer.
 
+#include <io.h>
 #include <windows.h>
 
+#include <chrono>
+#include <ctime>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -122,16 +126,97 @@ InstanceLock::~InstanceLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool InstanceLock::Acquire() {
-  if (handle_ != -1) return true;
+InstanceLock::Result InstanceLock::Acquire(std::string* error) {
+  if (handle_ != -1) return Result::Acquired;
   // Opened without sharing: a second process (in any session) cannot open it while this one
   // lives, and the system closes it when the process ends however it ends.
-  const std::wstring path = Utf8ToWide(directory_ + "SrvZentrovia.lock");
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const std::string path = directory_ + "SrvZentrovia.lock";
+  HANDLE h = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_SHARING_VIOLATION) return Result::HeldByAnother;
+    if (error) *error = path + ": " + SystemErrorText(code);
+    return Result::CannotCreate;
+  }
   handle_ = reinterpret_cast<intptr_t>(h);
-  return true;
+  return Result::Acquired;
+}
+
+// Windows has a real ANSI code page: the system's own conversion, so the log and the store
+// database match what the point-of-sale system writes on the same machine. No best-fit
+// mapping: a character the code page lacks becomes its replacement character instead of
+// some look-alike.
+std::string Utf8ToAnsi(std::string_view utf8) {
+  const std::wstring wide = Utf8ToWide(utf8);
+  if (wide.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                    static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                      out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::string AnsiToUtf8(std::string_view ansi) {
+  if (ansi.empty()) return std::string();
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return WideToUtf8(wide);
+}
+
+DateTime SystemClock::Now() const {
+  using namespace std::chrono;
+  const auto us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  const std::time_t secs = static_cast<std::time_t>(us / 1'000'000);
+  std::tm tm{};
+  localtime_s(&tm, &secs);
+  return DateTime::FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                             tm.tm_sec > 59 ? 59 : tm.tm_sec, static_cast<int>(us % 1'000'000));
+}
+
+std::FILE* OpenFileForAppend(const std::string& path) {
+  // The narrow fopen would read the UTF-8 path in the ANSI code page, and an installation in
+  // a folder with an accent in its name would have no log.
+  return _wfopen(Utf8ToWide(path).c_str(), L"ab");
+}
+
+bool StdoutIsTerminal() {
+  return _isatty(1) != 0;
+}
+
+std::string ServiceUnitDirectory() {
+  return "";
+}
+
+void ReportOutsideLog(const std::string& text) {
+  static wchar_t source_name[] = L"SrvZentrovia";
+  if (HANDLE source = RegisterEventSourceW(nullptr, source_name)) {
+    const std::wstring wide = Utf8ToWide(text);
+    const wchar_t* strings[] = {wide.c_str()};
+    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+  }
+  std::cerr << text << std::endl;
+}
+
+void* LoadSharedLibrary(const std::string& file_name, std::string* error) {
+  HMODULE h = LoadLibraryW(Utf8ToWide(file_name).c_str());
+  if (!h && error) {
+    const DWORD code = GetLastError();
+    *error = "cannot load " + file_name + " (error " + std::to_string(code) + ": " +
+             SystemErrorText(code) + ")";
+  }
+  return reinterpret_cast<void*>(h);
+}
+
+void* SharedLibrarySymbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+const char* FirebirdClientLibraryName() {
+  return "fbclient.dll";
 }
 
 }  // namespace zv

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "os/http_support.h"
 #include "os/system.h"
 #include "os/windows/win_text.h"
-#include "platform/encoding.h"
-#include "platform/errors.h"
-#include "platform/http_support.h"
 
 namespace zv {
 
@@ -166,6 +166,8 @@ class WinHttpTransport : public IHttpTransport {
         Fail(false, GetLastError());
       }
       if (read == 0) break;
+      if (request.max_body_bytes != 0 && read > request.max_body_bytes - body_bytes.size())
+        throw ERESTException(AnswerTooLargeMessage(request.max_body_bytes));
       body_bytes.append(chunk.data(), read);
     }
     response.body = DecodeBody(response.content_type, std::move(body_bytes));

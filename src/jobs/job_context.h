@@ -1,0 +1,54 @@
+#pragma once
+// What every job of the sync cycle receives: the store session, the platform client, the
+// settings, the log, the timer and the clock. The service module owns all of them and hands
+// them over; a test builds one over a real store and the fake platform.
+
+#include <functional>
+#include <string>
+
+#include "base/clock.h"
+#include "base/log_sink.h"
+#include "base/zentrovia_timer.h"
+#include "platform/zentrovia_client.h"
+#include "store/integration_settings.h"
+#include "store/store_session.h"
+
+namespace zv {
+
+struct JobContext {
+  TStoreSession& store;
+  TZentrovia& platform;
+  IntegrationSettings& settings;
+  IZentroviaTimer& timer;
+  const IClock& clock;
+  LogSink log;
+  // Asked between the steps of a long job; empty: never.
+  std::function<bool()> stop_requested;
+  // The date separator of the log's "dd/mm/yyyy" texts.
+  char date_separator = '/';
+
+  void DoSaveLog(const std::string& msg) const { log(msg); }
+  bool StopRequested() const { return stop_requested && stop_requested(); }
+  // The settings reload (GetCredenciaisZentrovia): reopens the connection and reads `padrao`.
+  void ReloadSettings();
+};
+
+// VerificarErroJSON: the text that ends an upload's log line (platform/answer.h), logging the
+// posted document first when the platform rejected it.
+std::string VerificarErroJSON(JobContext& ctx, const std::string& AJson);
+
+// Log line and cursor of one post whose answer decides whether a cursor moves:
+//  - the line `log_prefix` + the answer's text goes to the log (the rejected document first);
+//  - the cursor moves (`move_cursor`) when the answer is a verdict on the document (accepted
+//    or rejected), or always when `passed_over` (an empty body posted for a document that
+//    cannot be built: the decision to pass it over was taken before the post);
+//  - once the post has returned, a log that cannot be written does not keep the cursor
+//    where it was: the log's error is raised after the cursor has moved;
+//  - an answer without a verdict (a login error, a page that is not JSON, a 404 ...) leaves
+//    the cursor and raises ERESTException with the answer's text, so the cycle pauses and
+//    the document goes out again once the channel is right.
+void LogAnswerAndAdvance(JobContext& ctx, const TZentrovRetornos& retorno,
+                         const std::string& log_prefix, bool passed_over,
+                         const std::function<void()>& move_cursor);
+
+}  // namespace zv

@@ -1,0 +1,90 @@
+// The movement resend: the sales of a past day posted again when the platform asks for them,
+// each exactly as the sales upload builds it, without touching the sales cursor.
+
+#include "movements/movement_resend.h"
+
+#include <charconv>
+#include <cstddef>
+#include <exception>
+#include <string>
+
+#include "base/errors.h"
+#include "movements/movement_document.h"
+#include "movements/movement_sql.h"
+#include "movements/sales_upload.h"
+#include "store/store_query.h"
+
+namespace zv {
+
+namespace {
+
+// A till named by the platform: a whole number, nothing else ("2.0" or "1x" name no till).
+int64_t TillNumber(const std::string& text) {
+  const size_t sign = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  bool digits = text.size() > sign;
+  for (size_t i = sign; i < text.size(); ++i) digits = digits && text[i] >= '0' && text[i] <= '9';
+  int64_t value = 0;
+  // from_chars takes a minus sign but not a plus sign.
+  const char* first = text.data() + (text.empty() || text[0] != '+' ? 0 : 1);
+  const char* last = text.data() + text.size();
+  if (!digits || std::from_chars(first, last, value).ec != std::errc())
+    throw EConversionError("'" + text + "' is not a valid integer value");
+  return value;
+}
+
+}  // namespace
+
+void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda) {
+  MovementDocument doc;
+  PreparaDocumentoVenda(ctx, Venda, doc);
+  if (ctx.store.StoreQuery1().IsEmpty()) {
+    // Only lines on or after the start date may be shown: without one the document would be
+    // empty, dated 1899 and addressed to no till.
+    ctx.DoSaveLog("[REENVIO-VENDA= " + std::to_string(Venda) +
+                  "]Venda anterior à data de início; não reenviada");
+    return;
+  }
+
+  bool passed_over = false;
+  try {
+    MontaDocumentoVenda(ctx, doc);
+  } catch (const std::exception& e) {
+    if (!IsDataError(e)) throw;
+    const auto& own = static_cast<const Exception&>(e);
+    passed_over = true;
+    doc.batch.clear();
+    doc.Free();
+    ctx.DoSaveLog(doc.batch);
+    ctx.DoSaveLog("Erro Reenvio Venda: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
+  }
+
+  ctx.platform.RequestBody = doc.batch;
+  const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
+  // No cursor to move; an answer that is no verdict on the document still raises, so the
+  // rest of the day is not posted into a channel that cannot take it.
+  LogAnswerAndAdvance(ctx, retorno, "[REENVIO-VENDA= " + doc.numero + "]", passed_over, [] {});
+}
+
+void CarregaVendasReenvioZentrovia(JobContext& ctx, DateTime DataVenda,
+                                   const std::string& Terminal) {
+  ctx.timer.Disable();
+  // The sales are walked here while each resend runs its own statements on the other two
+  // queries.
+  TStoreQuery& q3 = ctx.store.StoreQuery3();
+  q3.ClearSQL();
+  q3.AddSQL(movement_sql::kResendSalesStatement);
+  if (!Terminal.empty()) {
+    q3.AddSQL(movement_sql::kResendSalesTillCondition);
+    q3.ParamByName("terminal").AsInteger(TillNumber(Terminal));
+  }
+  q3.ParamByName("datavenda").AsDate(DataVenda);
+  q3.Prepare();
+  q3.Open();
+  for (; !q3.Eof(); q3.Next()) {
+    if (ctx.StopRequested()) return;
+    ReenviaVendaZentrovia(ctx, q3.FieldByName("venda").AsInteger());
+  }
+  ctx.ReloadSettings();
+}
+
+}  // namespace zv

@@ -1,0 +1,31 @@
+#pragma once
+// The movement jobs: the sales upload and the document build of one sale.
+
+#include <cstdint>
+#include <exception>
+
+#include "jobs/job_context.h"
+#include "movements/movement_document.h"
+
+namespace zv {
+
+// EnviarVendasZentrovia: posts the next new sale above the sales cursor, or, when none
+// waits, runs the cancellation upload.
+void EnviarVendasZentrovia(JobContext& ctx);
+
+// The movement document of one sale. The preparing statements run unguarded; the build that
+// follows is guarded by the calling job.
+void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc);
+void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc);
+
+// Whether an error of the document build is a failure of the sale's data (a value that
+// cannot be read or that the document cannot hold): such a sale cannot be built and is
+// passed over. Any other error (the store went away, a lock time-out) leaves the cursor
+// where it was, and the sale is built again later.
+bool IsDataError(const std::exception& e);
+
+// Sales above the sales cursor and on or after the start date: what the sales upload has
+// still to send, counted with the next-sale statement's own conditions. Runs on q.
+int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s);
+
+}  // namespace zv

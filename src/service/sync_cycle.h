@@ -1,0 +1,73 @@
+#pragma once
+// The sync cycle: one tick of ZentroviaTimer runs at most one job. The cycle owns the retry
+// pause; what it checks and runs comes through ISyncSteps, which the service module
+// implements (and a test, with stand-ins).
+
+#include <cstdint>
+
+#include "base/clock.h"
+#include "base/datetime.h"
+#include "base/log_sink.h"
+#include "base/zentrovia_timer.h"
+#include "store/integration_settings.h"
+
+namespace zv {
+
+// The jobs the sync cycle chooses from, in the order of its tests.
+enum class ZentroviaJob { VerificaReenvio, AtualizaPromo, FechamentoCaixa, EnviarVendas };
+const char* JobName(ZentroviaJob job);
+
+// How a cycle ended (for the foreground run and the tests; the service ignores it).
+enum class CycleOutcome {
+  Stopped,      // the service is stopping: nothing ran
+  Paused,       // a retry pause is in force
+  ProbeFailed,  // no internet: 15 minutes pause
+  Connected,    // connect step ran (DbConnected tells whether it worked)
+  JobDone,      // a job returned without error
+  JobFailed,    // an error ended the cycle (logged, pause set)
+};
+
+// The job a cycle at `now` (its date `today`) runs with these settings: the first test that
+// holds wins.
+ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today);
+
+class ISyncSteps {
+ public:
+  virtual ~ISyncSteps() = default;
+  virtual bool isInternetOk() = 0;
+  virtual bool DbConnected() const = 0;
+  // IniConn: connects and loads the settings; sets what DbConnected answers.
+  virtual void IniConn() = 0;
+  virtual void RunJob(ZentroviaJob job) = 0;
+};
+
+class TSyncCycle {
+ public:
+  static constexpr uint32_t kIntervalAfterJob = 10000;
+  static constexpr uint32_t kIntervalOtherwise = 30000;
+
+  TSyncCycle(IZentroviaTimer& timer, const IClock& clock, LogSink log,
+             const IntegrationSettings& settings, ISyncSteps& steps)
+      : timer_(timer), clock_(clock), log_(std::move(log)), settings_(settings), steps_(steps) {}
+
+  // ZentroviaTimerTimer: one cycle.
+  CycleOutcome Run();
+  // The job a cycle would run at `now` with the settings as they are.
+  ZentroviaJob NextJob(DateTime now, DateTime today) const {
+    return ChooseJob(settings_, now, today);
+  }
+  // Whether the text of an error is a host name that does not resolve.
+  static bool IsNameResolutionFailure(const std::string& text);
+
+  // The retry pause: cycles before it do nothing; zero means none.
+  DateTime FCooldownUntil;
+
+ private:
+  IZentroviaTimer& timer_;
+  const IClock& clock_;
+  LogSink log_;
+  const IntegrationSettings& settings_;
+  ISyncSteps& steps_;
+};
+
+}  // namespace zv
