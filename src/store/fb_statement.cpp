@@ -151,6 +151,7 @@ void FbStatement::OnServer(Body body) {
       if (!c.Connected()) c.Open();
       FbStatus status(*c.impl().lib);
       body(status.get(), sent);
+      c.impl().Answered();
       return;
     } catch (const Firebird::FbException& e) {
       const std::string text = FbStatusText(*c.impl().lib, e.getStatus());
@@ -173,6 +174,7 @@ void FbStatement::Reading(Body body) {
   try {
     FbStatus status(*c.impl().lib);
     body(status.get());
+    c.impl().Answered();
   } catch (const Firebird::FbException& e) {
     const std::string text = FbStatusText(*c.impl().lib, e.getStatus());
     if (FbConnectionLost(e.getStatus()))

@@ -1,6 +1,7 @@
 #pragma once
 // Internals shared by the connection and the query objects.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,7 +26,10 @@ struct TStoreConnection::Impl {
   FbStatementCache cache;
   // The login of the current attachment.
   std::string key;
-  // What the store's table layouts were at the last Open (see MetadataStamp).
+  // When the server last answered on this attachment.
+  std::chrono::steady_clock::time_point last_answer;
+  void Answered() { last_answer = std::chrono::steady_clock::now(); }
+  // What the store's table layouts were at the last check (see MetadataStamp).
   std::string metadata_stamp;
   // A text that changes whenever a table is created, dropped or altered.
   std::string MetadataStamp();

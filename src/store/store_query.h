@@ -27,7 +27,8 @@
 //   by RecordCount) stays readable.
 // - Prepared statements: the connection keeps them, by SQL text, for as long as its server
 //   session lasts (Close keeps the session), so a job that runs the same text every cycle
-//   has it prepared once; a lost or changed session drops them.
+//   has it prepared once; a lost or changed session drops them, and so does a change of the
+//   store's tables seen when the session is taken back.
 
 #include <cstdint>
 #include <memory>
@@ -111,9 +112,11 @@ class TStoreConnection {
 
   // Attaches; throws EDatabaseError with the server's message when it cannot.
   void Open();
-  // Closes every query on it and ends the connection. Never throws. The server session is
-  // kept for the next Open with the same login (checked alive first), as a fresh
-  // attachment costs an authentication handshake; the destructor detaches it.
+  // Closes every query on it (rolling back an open transaction) and ends the connection.
+  // Never throws. The server session is kept for the next Open with the same login, as a
+  // fresh attachment costs an authentication handshake; Open first checks that it still
+  // answers and whether the tables changed, unless it answered a few milliseconds before.
+  // The destructor detaches it.
   void Close();
   bool Connected() const;
 
