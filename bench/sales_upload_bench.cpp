@@ -77,15 +77,11 @@ struct Options {
   bool keep = false;
 };
 
-// The statements as the jobs run them: the sales upload orders its candidates; the
-// cancellation upload's statement with the same ordering on its own cursor.
+// The statements as the jobs run them, each ordered by its cursor.
 const std::string kNextSale =
     std::string(zv::movement_sql::kNextSaleStatement) + " order by v.venda";
 const std::string kNextCancellation =
-    "select first 1 coalesce(v.venda, 0) as venda, coalesce(v.codigocancelamento, 0) as "
-    "codigocancelamento from  vendas v where v.codigocancelamento > :zentrovia_ultcancelamento "
-    "and   v.data  >= :datainicio and   v.codigoproduto not in ('XXDESCONTOXX',  "
-    "'XXACRESCIMOXX',  'XXENTREGAXX',  'RECARGACELULAR') order by v.codigocancelamento";
+    std::string(zv::movement_sql::kNextCancellationStatement) + " order by v.codigocancelamento";
 // The same with its date test written as the next-sale statement's, for comparison.
 const std::string kNextCancellationByCursor = [] {
   std::string sql = kNextCancellation;
