@@ -56,6 +56,7 @@
 
 #include "base/clock.h"
 #include "fake-platform/fake_platform.h"
+#include "base/errors.h"
 #include "movements/movement_sql.h"
 #include "os/system.h"
 #include "sample-store/sample_store.h"
