@@ -55,8 +55,8 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "fake-platform/fake_platform.h"
 #include "base/errors.h"
+#include "fake-platform/fake_platform.h"
 #include "movements/movement_sql.h"
 #include "os/system.h"
 #include "sample-store/sample_store.h"
