@@ -9,7 +9,7 @@ namespace zv {
 namespace {
 
 // Days from 1970-01-01 for a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+constexpr int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -32,7 +32,9 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 }
 
 // 1899-12-30 counted from 1970-01-01.
-const int64_t kEpochShift = DaysFromCivil(1899, 12, 30);
+// A constant expression: DateTime constants of other files may be built before this
+// file's own initialisers have run.
+constexpr int64_t kEpochShift = DaysFromCivil(1899, 12, 30);
 
 int64_t FloorDiv(int64_t a, int64_t b) {
   int64_t q = a / b;

@@ -38,8 +38,10 @@ inline constexpr const char* kNextSaleStatement =
 
 inline constexpr const char* kSaleCursorUpdate =
     "update padrao set zentrovia_ultvenda = :venda where codigo is not null and coalesce(cgc, '') <> '' ";
+// The same "v.data + 0" for the next cancellation: it runs in almost every cycle, and the
+// index on codigocancelamento alone starts at the cancellation cursor.
 inline constexpr const char* kNextCancellationStatement =
-    "select first 1 coalesce(v.venda, 0) as venda, coalesce(v.codigocancelamento, 0) as codigocancelamento from  vendas v where v.codigocancelamento > :zentrovia_ultcancelamento and   v.data  >= :datainicio and   v.codigoproduto not in ('XXDESCONTOXX',  'XXACRESCIMOXX',  'XXENTREGAXX',  'RECARGACELULAR')";
+    "select first 1 coalesce(v.venda, 0) as venda, coalesce(v.codigocancelamento, 0) as codigocancelamento from  vendas v where v.codigocancelamento > :zentrovia_ultcancelamento and   v.data + 0 >= :datainicio and   v.codigoproduto not in ('XXDESCONTOXX',  'XXACRESCIMOXX',  'XXENTREGAXX',  'RECARGACELULAR')";
 
 inline constexpr const char* kRemainingLinesStatement =
     "select v.sequencial as sequencial from vendas v where v.venda = :venda and v.cancelamento is null";
