@@ -3,6 +3,7 @@
 // settings, the log, the timer and the clock. The service module owns all of them and hands
 // them over; a test builds one over a real store and the fake platform.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -31,6 +32,22 @@ struct JobContext {
   bool StopRequested() const { return stop_requested && stop_requested(); }
   // The settings reload (GetCredenciaisZentrovia): reopens the connection and reads `padrao`.
   void ReloadSettings();
+};
+
+// The uploads stop the timer while they run; every way out, an error included, leaves it
+// running at the configured interval (zentrovia_intervalo seconds).
+class UploadTimerGuard {
+ public:
+  explicit UploadTimerGuard(JobContext& ctx) : ctx_(ctx) { ctx_.timer.Disable(); }
+  ~UploadTimerGuard() {
+    ctx_.timer.SetInterval(static_cast<uint32_t>(ctx_.settings.zentrovia_intervalo * 1000));
+    ctx_.timer.Enable();
+  }
+  UploadTimerGuard(const UploadTimerGuard&) = delete;
+  UploadTimerGuard& operator=(const UploadTimerGuard&) = delete;
+
+ private:
+  JobContext& ctx_;
 };
 
 // VerificarErroJSON: the text that ends an upload's log line (platform/answer.h), logging the

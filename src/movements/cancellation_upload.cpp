@@ -106,15 +106,7 @@ void AddTotalCancellationPayments(JobContext& ctx, MovementDocument& doc) {
 }  // namespace
 
 void EnviarVendasCanceladas(JobContext& ctx) {
-  ctx.timer.Disable();
-  // Every way out, an error included, leaves the timer running at the configured interval.
-  struct RearmOnExit {
-    JobContext& ctx;
-    ~RearmOnExit() {
-      ctx.timer.SetInterval(static_cast<uint32_t>(ctx.settings.zentrovia_intervalo * 1000));
-      ctx.timer.Enable();
-    }
-  } rearm{ctx};
+  const UploadTimerGuard timer_guard(ctx);
 
   ctx.store.Reopen();
   TStoreQuery& q1 = ctx.store.StoreQuery1();

@@ -43,15 +43,7 @@ int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
 }
 
 void EnviarVendasZentrovia(JobContext& ctx) {
-  ctx.timer.Disable();
-  // Every way out, an error included, leaves the timer running at the configured interval.
-  struct RearmOnExit {
-    JobContext& ctx;
-    ~RearmOnExit() {
-      ctx.timer.SetInterval(static_cast<uint32_t>(ctx.settings.zentrovia_intervalo * 1000));
-      ctx.timer.Enable();
-    }
-  } rearm{ctx};
+  const UploadTimerGuard timer_guard(ctx);
 
   ctx.store.Reopen();
 
