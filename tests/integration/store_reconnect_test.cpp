@@ -147,7 +147,9 @@ class StoreLostConnectionTest : public test::StoreFixture {
   }
 
   void CutAttachments() {
-    Sql({"delete from mon$attachments where mon$attachment_id <> current_connection"});
+    Sql(
+        {"delete from mon$attachments where mon$attachment_id <> current_connection and "
+         "mon$system_flag = 0"});
   }
 
   // Reads the rest of a's rows, checking their order; the rows read and the error raised.

@@ -106,7 +106,9 @@ TEST_F(StoreTransactionTest, ACutAttachmentRaisesInsteadOfReattachingAndNothingC
   {
     TStoreTransaction tr(conn);
     Insert(1);
-    Sql({"delete from mon$attachments where mon$attachment_id <> current_connection"});
+    Sql(
+        {"delete from mon$attachments where mon$attachment_id <> current_connection and "
+         "mon$system_flag = 0"});
     EXPECT_THROW(Insert(2), EDatabaseError);
     EXPECT_THROW(IdsInside(), EDatabaseError);  // a read does not re-attach either
     EXPECT_TRUE(conn.InTransaction());
