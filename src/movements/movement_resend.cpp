@@ -45,18 +45,7 @@ void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda) {
     return;
   }
 
-  bool passed_over = false;
-  try {
-    MontaDocumentoVenda(ctx, doc);
-  } catch (const std::exception& e) {
-    if (!IsDataError(e)) throw;
-    const auto& own = static_cast<const Exception&>(e);
-    passed_over = true;
-    doc.batch.clear();
-    doc.Free();
-    ctx.DoSaveLog(doc.batch);
-    ctx.DoSaveLog("Erro Reenvio Venda: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
-  }
+  const bool passed_over = MontaDocumentoOuPassa(ctx, doc, "Erro Reenvio Venda: ");
 
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();

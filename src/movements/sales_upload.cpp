@@ -28,6 +28,24 @@ bool IsDataError(const std::exception& e) {
          dynamic_cast<const EArgumentOutOfRangeException*>(&e) != nullptr;
 }
 
+bool MontaDocumentoOuPassa(JobContext& ctx, MovementDocument& doc,
+                           const std::string& error_prefix) {
+  try {
+    MontaDocumentoVenda(ctx, doc);
+    return false;
+  } catch (const std::exception& e) {
+    if (!IsDataError(e)) throw;
+    // The sale cannot be expressed as a document: it is posted empty and passed over, so one
+    // broken sale never holds back the ones after it.
+    const auto& own = static_cast<const Exception&>(e);
+    doc.batch.clear();
+    doc.Free();
+    ctx.DoSaveLog(doc.batch);
+    ctx.DoSaveLog(error_prefix + own.kind() + "\r\n" + "Mensagem: " + e.what());
+    return true;
+  }
+}
+
 int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
   const std::string_view next = movement_sql::kNextSaleStatement;
   q.ClearSQL();
@@ -64,20 +82,7 @@ void EnviarVendasZentrovia(JobContext& ctx) {
   MovementDocument doc;
   PreparaDocumentoVenda(ctx, venda, doc);
 
-  bool passed_over = false;
-  try {
-    MontaDocumentoVenda(ctx, doc);
-  } catch (const std::exception& e) {
-    if (!IsDataError(e)) throw;
-    // The sale cannot be expressed as a document: it is posted empty and passed over, so one
-    // broken sale never holds back the ones after it.
-    const auto& own = static_cast<const Exception&>(e);
-    passed_over = true;
-    doc.batch.clear();
-    doc.Free();
-    ctx.DoSaveLog(doc.batch);
-    ctx.DoSaveLog("Erro: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
-  }
+  const bool passed_over = MontaDocumentoOuPassa(ctx, doc, "Erro: ");
 
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <string>
 
 #include "jobs/job_context.h"
 #include "movements/movement_document.h"
@@ -23,6 +24,11 @@ void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc);
 // passed over. Any other error (the store went away, a lock time-out) leaves the cursor
 // where it was, and the sale is built again later.
 bool IsDataError(const std::exception& e);
+
+// MontaDocumentoVenda under the guard of the posting jobs: a data error leaves the batch
+// empty and logs it with `error_prefix` ("Erro: ", "Erro Reenvio Venda: "), and the call
+// answers true (the sale is passed over); any other error goes to the caller.
+bool MontaDocumentoOuPassa(JobContext& ctx, MovementDocument& doc, const std::string& error_prefix);
 
 // Sales above the sales cursor and on or after the start date: what the sales upload has
 // still to send, counted with the next-sale statement's own conditions. Runs on q.
