@@ -9,6 +9,7 @@
 
 #include "base/clock.h"
 #include "base/log_sink.h"
+#include "base/service_options.h"
 #include "base/zentrovia_timer.h"
 #include "platform/zentrovia_client.h"
 #include "store/integration_settings.h"
@@ -27,6 +28,8 @@ struct JobContext {
   std::function<bool()> stop_requested;
   // The date separator of the log's "dd/mm/yyyy" texts.
   char date_separator = '/';
+  // The service's own settings (Dorvali.ini, [SrvZentrovia]) as last read by the connect step.
+  ServiceOptions options;
 
   void DoSaveLog(const std::string& msg) const { log(msg); }
   bool StopRequested() const { return stop_requested && stop_requested(); }

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "base/clock.h"
+#include "base/service_options.h"
 #include "os/http_transport.h"
 
 namespace zv {
@@ -29,6 +30,10 @@ std::vector<ProbeHost> DefaultProbeHosts();
 // An ini value (section, key), or def when the file, section or key is missing.
 std::string ReadIniString(const std::string& path, const std::string& section,
                           const std::string& key, const std::string& def);
+
+// The [SrvZentrovia] section of "Dorvali.ini" in exe_dir (a missing file or section gives the
+// defaults). Raises EConversionError naming a key whose value cannot be read.
+ServiceOptions LoadServiceOptions(const std::string& exe_dir);
 
 // UTF-8 to the system's ANSI code page and back (the store database and the log file use
 // it). Linux has none: Windows-1252 stands for it. A character the code page lacks becomes

@@ -34,7 +34,8 @@ TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
                *env_.clock,
                [this](const std::string& msg) { DoSaveLog(msg); },
                [this] { return stopping_.load(); },
-               env_.date_separator},
+               env_.date_separator,
+               ServiceOptions{}},
       cycle_(
           ZentroviaTimer, *env_.clock, [this](const std::string& msg) { DoSaveLog(msg); },
           settings_, *this) {
@@ -167,6 +168,9 @@ bool TSrvZentrovia::TestUrl(const ProbeHost& Host, bool UseHttps) {
 // ---- Store and platform ----
 
 void TSrvZentrovia::IniConn() {
+  // Read at every connect step, so an edited ini file takes effect without a restart; a
+  // value that cannot be read ends the step with an error naming the key.
+  context_.options = LoadServiceOptions(env_.exe_dir);
   db_connected_ = ConnectStore(nullptr);
   if (!db_connected_) DoSaveLog(kConnectionFailed);
   GetCredenciaisZentrovia();

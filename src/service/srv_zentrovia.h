@@ -114,6 +114,8 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   TStoreSession& Store() { return store_; }
   TZentrovia& Zentrovia() { return zentrovia_; }
   JobContext& Context() { return context_; }
+  // The service's own settings as last read (defaults until the first connect step).
+  const ServiceOptions& Options() const { return context_.options; }
   // What the promotion passes of this process wrote, refused and marked, added up.
   const PromotionPassCounts& PromotionCounts() const { return promotion_counts_; }
   const ServiceEnvironment& env() const { return env_; }

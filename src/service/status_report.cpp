@@ -8,7 +8,9 @@
 
 #include "base/clock.h"
 #include "base/errors.h"
+#include "base/service_options.h"
 #include "movements/sales_upload.h"
+#include "os/system.h"
 #include "service/foreground.h"
 #include "service/sync_cycle.h"
 #include "store/store_session.h"
@@ -79,6 +81,20 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
       << "  installation            " << exe_dir << "\n"
       << "  ini file                " << ini
       << (ini_found ? "" : " (not found: the defaults apply)") << "\n";
+
+  out << "  [" << ServiceOptionsSection() << "]\n";
+  try {
+    const ServiceOptions options = LoadServiceOptions(exe_dir);
+    const auto& keys = ServiceOptionKeys();
+    for (size_t i = 0; i < keys.size(); ++i) {
+      std::string name = keys[i].key;
+      name.resize(std::max<size_t>(name.size() + 1, 22), ' ');
+      out << "    " << name << options.*keys[i].field << " (" << options.sources[i]
+          << "): " << keys[i].meaning << "\n";
+    }
+  } catch (const Exception& e) {
+    out << "    " << e.what() << " (the service's connect step fails until it is mended)\n";
+  }
 
   TStoreSession store;
   std::string error;
