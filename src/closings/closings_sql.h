@@ -45,7 +45,7 @@ inline constexpr const char* kDayPartialStatement =
     "SELECT V.DATA, SUM(IIF(V.PRECOTOTAL = 0.00, V.PRECOAUTOMATICO, V.PRECOTOTAL)) AS VALOR, COUNT(DISTINCT(V.VENDA)) AS QUANTIDADE FROM VENDAS V WHERE V.CANCELAMENTO IS NOT NULL AND V.CODIGOPRODUTO NOT IN ('XXDESCONTOXX','XXACRESCIMOXX','XXENTREGAXX','RECARGACELULAR') AND V.DATA < CURRENT_DATE AND V.DATA = :DATACAIXA AND EXISTS ( SELECT 1 FROM VENDAS X WHERE X.VENDA = V.VENDA AND X.CANCELAMENTO IS NULL) GROUP BY 1";
 
 inline constexpr const char* kResendPollUpdate =
-    "update padrao p set p.zentrovia_verificareenvio = current_timestamp";
+    "update padrao p set p.zentrovia_verificareenvio = :agora";
 
 // clang-format on
 

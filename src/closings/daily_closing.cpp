@@ -22,7 +22,7 @@ enum class DayOutcome {
   Closed,       // every document of the day got a verdict; the cursor moved on
   PassedOver,   // no till sold on a day the store server has finished; the cursor moved on
   NotFinished,  // no row yet and the store server's date has not passed the day
-  Failed,       // logged; the day stays due and all its documents go again
+  Stopped,      // the service is stopping: the day stays due and all its documents go again
 };
 
 // The cycle timer runs again whichever way a day's work ends.
@@ -69,69 +69,64 @@ void PostDocument(JobContext& ctx, const std::string& log_prefix, std::exception
   }
 }
 
+// An error ends the run with the day still due (all its documents go again next time) and
+// reaches the cycle, which gives the job its retry time: a day that keeps failing never holds
+// back the sales upload.
 DayOutcome CloseDay(JobContext& ctx, DateTime day) {
-  // The document of the till being posted, for the error's first line.
-  std::string document;
-  try {
-    TStoreQuery& q1 = ctx.store.StoreQuery1();
-    TStoreQuery& q2 = ctx.store.StoreQuery2();
-    q1.ClearSQL();
-    q1.AddSQL(closings_sql::kDaySalesStatement);
-    q1.ParamByName("ZENTROVIA_ULTCAIXA").AsDate(day);
-    q1.Prepare();
-    q1.Open();
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  TStoreQuery& q2 = ctx.store.StoreQuery2();
+  q1.ClearSQL();
+  q1.AddSQL(closings_sql::kDaySalesStatement);
+  q1.ParamByName("ZENTROVIA_ULTCAIXA").AsDate(day);
+  q1.Prepare();
+  q1.Open();
 
-    if (q1.Eof()) {
-      // The statement counts only days the store server has finished: when its clock is
-      // behind, the day's sales are still to come and the day must stay due.
-      if (!ServerHasFinished(q1, day)) return DayOutcome::NotFinished;
-      MoveCursor(ctx, q1, closings_sql::kEmptyDayUpdate, day.AddDays(1));
-      return DayOutcome::PassedOver;
-    }
-
-    const std::string date_text = day.ToDateText(ctx.date_separator);
-    std::exception_ptr log_failure;
-    for (; !q1.Eof(); q1.Next()) {
-      const Money net = q1.FieldByName("VALOR").AsMoney();
-      const int64_t sales = q1.FieldByName("QUANTIDADE").AsInteger();
-      const int64_t till = q1.FieldByName("TERMINAL").AsInteger();
-      ctx.platform.RequestTill = q1.FieldByName("TERMINAL").AsString();
-
-      // The cancelled rows of partly cancelled sales stay in the till's net sales: the "9999"
-      // document takes them off once for the whole day.
-      const ClosingTotals partial =
-          OpenClosingTotals(q2, closings_sql::kClosingTillPartialStatement, "DATACAIXA", day, &till)
-              .value_or(ClosingTotals{});
-      const ClosingTotals cancelled =
-          OpenClosingTotals(q2, closings_sql::kFullCancellationStatement, "ZENTROVIA_ULTCAIXA", day,
-                            &till)
-              .value_or(ClosingTotals{});
-
-      document = ClosingDocument(net + partial.valor, cancelled.valor, sales + cancelled.quantidade,
-                                 day, cancelled.quantidade);
-      ctx.platform.RequestBody = document;
-      PostDocument(ctx, "[F.Dia- " + date_text + "]", log_failure);
-      document.clear();
-    }
-
-    const std::optional<ClosingTotals> day_partial =
-        OpenClosingTotals(q2, closings_sql::kDayPartialStatement, "DATACAIXA", day, nullptr);
-    if (day_partial) {
-      document = PartialCancellationDocument(day_partial->valor, day_partial->quantidade, day);
-      ctx.platform.RequestBody = document;
-      ctx.platform.RequestTill = kPartialCancellationTill;
-      PostDocument(ctx, "[F.Parc- " + date_text + "]", log_failure);
-      document.clear();
-    }
-
-    MoveCursor(ctx, q1, closings_sql::kClosedDayUpdate, day.AddDays(1));
-    if (log_failure) std::rethrow_exception(log_failure);
-    return DayOutcome::Closed;
-  } catch (const Exception& e) {
-    ctx.DoSaveLog(document);
-    ctx.DoSaveLog("Erro: " + e.kind() + "\r\n" + "Mensagem: " + e.what());
-    return DayOutcome::Failed;
+  if (q1.Eof()) {
+    // The statement counts only days the store server has finished: when its clock is
+    // behind, the day's sales are still to come and the day must stay due.
+    if (!ServerHasFinished(q1, day)) return DayOutcome::NotFinished;
+    MoveCursor(ctx, q1, closings_sql::kEmptyDayUpdate, day.AddDays(1));
+    return DayOutcome::PassedOver;
   }
+
+  const std::string date_text = day.ToDateText(ctx.date_separator);
+  std::exception_ptr log_failure;
+  for (; !q1.Eof(); q1.Next()) {
+    if (ctx.StopRequested()) return DayOutcome::Stopped;
+    const Money net = q1.FieldByName("VALOR").AsMoney();
+    const int64_t sales = q1.FieldByName("QUANTIDADE").AsInteger();
+    const int64_t till = q1.FieldByName("TERMINAL").AsInteger();
+    ctx.platform.RequestTill = q1.FieldByName("TERMINAL").AsString();
+
+    // The cancelled rows of partly cancelled sales stay in the till's net sales: the "9999"
+    // document takes them off once for the whole day.
+    const ClosingTotals partial =
+        OpenClosingTotals(q2, closings_sql::kClosingTillPartialStatement, "DATACAIXA", day, &till)
+            .value_or(ClosingTotals{});
+    const ClosingTotals cancelled =
+        OpenClosingTotals(q2, closings_sql::kFullCancellationStatement, "ZENTROVIA_ULTCAIXA", day,
+                          &till)
+            .value_or(ClosingTotals{});
+
+    ctx.platform.RequestBody = ClosingDocument(
+        net + partial.valor, cancelled.valor, sales + cancelled.quantidade, day,
+        cancelled.quantidade);
+    PostDocument(ctx, "[F.Dia- " + date_text + "]", log_failure);
+  }
+
+  const std::optional<ClosingTotals> day_partial =
+      OpenClosingTotals(q2, closings_sql::kDayPartialStatement, "DATACAIXA", day, nullptr);
+  if (day_partial) {
+    if (ctx.StopRequested()) return DayOutcome::Stopped;
+    ctx.platform.RequestBody =
+        PartialCancellationDocument(day_partial->valor, day_partial->quantidade, day);
+    ctx.platform.RequestTill = kPartialCancellationTill;
+    PostDocument(ctx, "[F.Parc- " + date_text + "]", log_failure);
+  }
+
+  MoveCursor(ctx, q1, closings_sql::kClosedDayUpdate, day.AddDays(1));
+  if (log_failure) std::rethrow_exception(log_failure);
+  return DayOutcome::Closed;
 }
 
 }  // namespace
@@ -149,6 +144,8 @@ void FechamentoCaixaZentrovia(JobContext& ctx) {
     ctx.timer.Disable();
     const DateTime day = s.zentrovia_ultcaixa;
     if (!(day < ctx.clock.Today())) break;
+    // A catch-up of many days gives way to a stop between two of them.
+    if (ctx.StopRequested()) return;
     DayOutcome outcome;
     {
       RestartTimer restart{ctx.timer};

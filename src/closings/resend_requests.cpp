@@ -70,6 +70,7 @@ void VerificaReenvio(JobContext& ctx) {
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   q1.ClearSQL();
   q1.AddSQL(closings_sql::kResendPollUpdate);
+  q1.ParamByName("agora").AsDateTime(ctx.clock.Now());
   q1.Prepare();
   q1.ExecSQL();
   ctx.DoSaveLog("[R: " + ctx.clock.Today().ToDateText(ctx.date_separator) +

@@ -362,12 +362,18 @@ class PromotionWriter {
   const bool plain_path_;
 };
 
+// The stamp is the service's own time, the clock the cycle's due test reads: the store
+// server's clock may be off by any amount. The value in memory moves with it, so that the
+// job counts as done whatever the settings reload and the log do afterwards.
 void Stamp(JobContext& ctx) {
+  const DateTime agora = ctx.clock.Now();
   TStoreQuery& q = ctx.store.StoreQuery1();
   q.ClearSQL();
   q.AddSQL(promotions_sql::kStamp);
+  q.ParamByName("agora").AsDateTime(agora);
   q.Prepare();
   q.ExecSQL();
+  ctx.settings.zentrovia_verificapromo = agora;
 }
 
 // Writes every promotion of the document, each in its own transaction. Returns false when the
@@ -417,16 +423,17 @@ void ImportAccepted(JobContext& ctx, const TZentrovRetornos& answer, PromotionPa
     Stamp(ctx);
     return;
   }
+  const uint64_t refused_before = counts.refused;
   try {
-    const uint64_t refused_before = counts.refused;
     if (!ImportPromotions(ctx, root, counts)) return;
-    if (counts.refused == refused_before) {
-      ctx.DoSaveLog("[P- " + ctx.clock.Now().ToDateText(ctx.date_separator) +
-                    "]Ok:Promos Zentrovia atualizadas com sucesso");
-    }
     Stamp(ctx);
   } catch (const Exception& e) {
     LogPassError(ctx, kErrorPrefix, e);
+    return;
+  }
+  if (counts.refused == refused_before) {
+    ctx.DoSaveLog("[P- " + ctx.clock.Now().ToDateText(ctx.date_separator) +
+                  "]Ok:Promos Zentrovia atualizadas com sucesso");
   }
 }
 

@@ -6,7 +6,7 @@ namespace zv::promotions_sql {
 
 // clang-format off
 inline constexpr const char* kStamp =
-    "update padrao p set p.zentrovia_verificapromo = current_timestamp";
+    "update padrao p set p.zentrovia_verificapromo = :agora";
 
 // The promotion row as the payment-method path writes it.
 inline constexpr const char* kPromotionRowPayment =

@@ -1,5 +1,6 @@
 // -SYNC: the sync cycle without the timer's waits, until nothing is left to send.
 
+#include <optional>
 #include <ostream>
 
 #include "base/errors.h"
@@ -50,6 +51,29 @@ bool CursorMoved(ZentroviaJob job, const IntegrationSettings& before,
   return true;
 }
 
+// Whether the failed cycle gave `job` a (new) retry time.
+bool GotRetryTime(TSrvZentrovia& m, ZentroviaJob job, const std::optional<JobRetry>& before) {
+  const std::optional<JobRetry>& after = m.Cycle().RetryTimes().Of(job);
+  return after && (!before || after->failures != before->failures);
+}
+
+// Names the due jobs that are in their retry time; returns whether there was one.
+bool WriteJobsPassedOver(TSrvZentrovia& m, std::ostream& out) {
+  const DateTime now = m.clock().Now();
+  bool any = false;
+  for (ZentroviaJob job : {ZentroviaJob::VerificaReenvio, ZentroviaJob::AtualizaPromo,
+                           ZentroviaJob::FechamentoCaixa}) {
+    const std::optional<JobRetry>& retry = m.Cycle().RetryTimes().Of(job);
+    if (!retry || !JobIsDue(job, m.Settings(), now, now.Date())) continue;
+    out << JobName(job) << " is still due: it failed " << retry->failures
+        << (retry->failures == 1 ? " time" : " times") << ", last with " << retry->error
+        << ", and is passed over until " << retry->until.ToText().substr(0, 19)
+        << "; see Zentrovia.log." << std::endl;
+    any = true;
+  }
+  return any;
+}
+
 }  // namespace
 
 int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions& options,
@@ -73,6 +97,7 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
     const uint64_t empty_before = m.Zentrovia().EmptyPostCount();
     const uint64_t closings_before = m.Zentrovia().ClosingPostCount();
     const PromotionPassCounts promotions_before = m.PromotionCounts();
+    const std::optional<JobRetry> retry_before = m.Cycle().RetryTimes().Of(job);
 
     const CycleOutcome outcome = m.ZentroviaTimerTimer();
     ++cycles;
@@ -82,9 +107,19 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
     switch (outcome) {
       case CycleOutcome::Stopped:
         return kExitOk;
+      case CycleOutcome::JobFailed:
+        if (GotRetryTime(m, job, retry_before)) {
+          // The job steps aside as in the service; the others go on without the pause.
+          const JobRetry& retry = *m.Cycle().RetryTimes().Of(job);
+          if (options.progress) out << std::endl;
+          out << JobName(job) << " failed (" << retry.error << "); passed over until "
+              << retry.until.ToText().substr(0, 19) << "." << std::endl;
+          m.Cycle().FCooldownUntil = DateTime();
+          break;
+        }
+        [[fallthrough]];
       case CycleOutcome::Paused:
       case CycleOutcome::ProbeFailed:
-      case CycleOutcome::JobFailed:
         if (options.progress) out << std::endl;
         out << "The service entered a retry pause until " << m.FCooldownUntil().ToText()
             << " after " << cycles << " cycles (";
@@ -158,7 +193,7 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
           out << "Nothing left to send after " << cycles << " cycles; ";
           counts.Write(out);
           out << "." << std::endl;
-          return kExitOk;
+          return WriteJobsPassedOver(m, out) ? kExitStopped : kExitOk;
         }
         if (job != ZentroviaJob::EnviarVendas && !options.progress) {
           out << JobName(job) << " done." << std::endl;

@@ -41,6 +41,7 @@ TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
           settings_, *this) {
   ZentroviaTimer.Disable();
   ZentroviaTimer.SetOnTimer([this] { ZentroviaTimerTimer(); });
+  cycle_.SetSeparators(env_.date_separator, env_.time_separator);
   ServiceCreate();
 }
 

@@ -83,6 +83,7 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   void RunJob(ZentroviaJob job) override;
   bool isInternetOk() override;
   bool TestUrl(const ProbeHost& Host, bool UseHttps);
+  bool StopRequested() const override { return stopping_.load(); }
 
   // ---- Store ----
   void IniConn() override;
@@ -110,6 +111,7 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   // ---- What the foreground modes and the tests read ----
   bool DbConnected() const override { return db_connected_; }
   DateTime FCooldownUntil() const { return cycle_.FCooldownUntil; }
+  TSyncCycle& Cycle() { return cycle_; }
   IntegrationSettings& Settings() { return settings_; }
   TStoreSession& Store() { return store_; }
   TZentrovia& Zentrovia() { return zentrovia_; }

@@ -12,6 +12,7 @@
 #include "movements/sales_upload.h"
 #include "os/system.h"
 #include "service/foreground.h"
+#include "service/job_retry_status.h"
 #include "service/sync_cycle.h"
 #include "store/store_session.h"
 #include "store/store_settings.h"
@@ -188,7 +189,9 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
         << Count(q, "select gen_id(GEN_CESTASPROMOCIONAIS, 0) as n from rdb$database", nullptr)
         << "\n";
 
-    out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date())) << std::endl;
+    const TJobRetryTimes retries = WriteJobRetryStatus(out, exe_dir + "Zentrovia.log", now);
+    out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date(), retries))
+        << std::endl;
     return kExitOk;
   } catch (const Exception& e) {
     out << "\nThe store database answered with an error: " << e.kind() << " - " << e.what()

@@ -3,6 +3,7 @@
 #include "service/sync_cycle.h"
 
 #include <exception>
+#include <optional>
 
 #include "base/errors.h"
 #include "base/text.h"
@@ -40,12 +41,43 @@ bool TSyncCycle::IsNameResolutionFailure(const std::string& text) {
   return AsciiLower(text).find("não pôde ser resolvido") != std::string::npos;
 }
 
-ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today) {
-  if (today > settings.zentrovia_verificareenvio) return ZentroviaJob::VerificaReenvio;
-  if (now.AddMinutes(-kPromoSpacingMinutes) > settings.zentrovia_verificapromo)
-    return ZentroviaJob::AtualizaPromo;
-  if (today > settings.zentrovia_ultcaixa) return ZentroviaJob::FechamentoCaixa;
+bool JobIsDue(ZentroviaJob job, const IntegrationSettings& settings, DateTime now, DateTime today) {
+  switch (job) {
+    case ZentroviaJob::VerificaReenvio:
+      return today > settings.zentrovia_verificareenvio;
+    case ZentroviaJob::AtualizaPromo:
+      return now.AddMinutes(-kPromoSpacingMinutes) > settings.zentrovia_verificapromo;
+    case ZentroviaJob::FechamentoCaixa:
+      return today > settings.zentrovia_ultcaixa;
+    case ZentroviaJob::EnviarVendas:
+      return true;
+  }
+  return true;
+}
+
+ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today,
+                       const TJobRetryTimes& retries) {
+  for (ZentroviaJob job : {ZentroviaJob::VerificaReenvio, ZentroviaJob::AtualizaPromo,
+                           ZentroviaJob::FechamentoCaixa}) {
+    if (JobIsDue(job, settings, now, today) && !retries.InForce(job, now)) return job;
+  }
   return ZentroviaJob::EnviarVendas;
+}
+
+ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today) {
+  return ChooseJob(settings, now, today, TJobRetryTimes());
+}
+
+std::optional<JobRetry> TSyncCycle::JobFailed(std::optional<ZentroviaJob> job, DateTime now,
+                                              DateTime today, const std::string& error) {
+  if (!job || *job == ZentroviaJob::EnviarVendas) return std::nullopt;
+  // A job whose own cursor or stamp moved has done its work, even when a log line after it
+  // failed; the cycle still pauses for that error.
+  if (!JobIsDue(*job, settings_, now, today)) {
+    retries_.Clear(*job);
+    return std::nullopt;
+  }
+  return retries_.Fail(*job, now, error);
 }
 
 CycleOutcome TSyncCycle::Run() {
@@ -66,6 +98,8 @@ CycleOutcome TSyncCycle::Run() {
     return CycleOutcome::Paused;
   }
 
+  // The job this cycle runs, once chosen: an error after that is the job's.
+  std::optional<ZentroviaJob> running;
   try {
     if (!steps_.isInternetOk()) {
       log_("Falha na conexão de internet.");
@@ -81,12 +115,27 @@ CycleOutcome TSyncCycle::Run() {
       return CycleOutcome::Connected;
     }
     const ZentroviaJob job = NextJob(now, today);
+    running = job;
     steps_.RunJob(job);
+    // The resend poll and the promotion import catch some of their errors themselves and
+    // return with their stamp where it was: that is a failure too, or the job would be
+    // chosen again at once. (The daily closing raises its errors; it may return with a day
+    // still due when the store server has not finished that day.)
+    const bool stamped_job =
+        job == ZentroviaJob::VerificaReenvio || job == ZentroviaJob::AtualizaPromo;
+    if (stamped_job && JobIsDue(job, settings_, now, today) && !steps_.StopRequested()) {
+      throw Exception("EJobIncomplete", std::string(JobName(job)) + " terminou sem gravar " +
+                                            (job == ZentroviaJob::AtualizaPromo
+                                                 ? "zentrovia_verificapromo"
+                                                 : "zentrovia_verificareenvio"));
+    }
+    retries_.Clear(job);
     FCooldownUntil = DateTime();
     timer_.Rearm(kIntervalAfterJob);
     return CycleOutcome::JobDone;
   } catch (const Exception& e) {
     const std::string text = e.kind() + " - " + e.what();
+    const std::optional<JobRetry> retry = JobFailed(running, now, today, text);
     // The pause does not depend on the log: a log that cannot be written must not turn a
     // failing job into one retried every 30 seconds.
     const bool name_resolution = IsNameResolutionFailure(text);
@@ -95,6 +144,7 @@ CycleOutcome TSyncCycle::Run() {
     try {
       log_("ERRO no Timer: " + text);
       if (name_resolution) log_("Rede/DNS falhou (12007). Pausando por 15 minutos.");
+      if (retry) log_(RetryLogLine(*running, *retry, date_separator_, time_separator_));
     } catch (const std::exception& log_failure) {
       // The error and the log's own failure go where the system keeps such reports.
       ReportOutsideLog("SrvZentrovia: ERRO no Timer: " + text +
@@ -103,9 +153,11 @@ CycleOutcome TSyncCycle::Run() {
     return CycleOutcome::JobFailed;
   } catch (const std::exception& e) {
     // Not one of the service's own errors: reported outside the log, the cycle goes on.
+    JobFailed(running, now, today, e.what());
     ReportOutsideLog(std::string("SrvZentrovia: ") + e.what());
     return CycleOutcome::JobFailed;
   } catch (...) {
+    JobFailed(running, now, today, "unknown error");
     ReportOutsideLog("SrvZentrovia: unknown error in the sync cycle");
     return CycleOutcome::JobFailed;
   }

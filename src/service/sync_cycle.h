@@ -4,11 +4,14 @@
 // implements (and a test, with stand-ins).
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "base/clock.h"
 #include "base/datetime.h"
 #include "base/log_sink.h"
 #include "base/zentrovia_timer.h"
+#include "service/job_retry.h"
 #include "store/integration_settings.h"
 
 namespace zv {
@@ -30,6 +33,11 @@ enum class CycleOutcome {
 // The job a cycle at `now` (its date `today`) runs with these settings: the first test that
 // holds wins.
 ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today);
+// The same, passing over the jobs whose retry time is in force at `now`.
+ZentroviaJob ChooseJob(const IntegrationSettings& settings, DateTime now, DateTime today,
+                       const TJobRetryTimes& retries);
+// Whether the due test of `job` holds (the sales upload: always).
+bool JobIsDue(ZentroviaJob job, const IntegrationSettings& settings, DateTime now, DateTime today);
 
 class ISyncSteps {
  public:
@@ -39,6 +47,8 @@ class ISyncSteps {
   // IniConn: connects and loads the settings; sets what DbConnected answers.
   virtual void IniConn() = 0;
   virtual void RunJob(ZentroviaJob job) = 0;
+  // Whether the service is stopping: a job that ends early for it has not failed.
+  virtual bool StopRequested() const { return false; }
 };
 
 class TSyncCycle {
@@ -52,9 +62,15 @@ class TSyncCycle {
 
   // ZentroviaTimerTimer: one cycle.
   CycleOutcome Run();
-  // The job a cycle would run at `now` with the settings as they are.
+  // The job a cycle would run at `now` with the settings and retry times as they are.
   ZentroviaJob NextJob(DateTime now, DateTime today) const {
-    return ChooseJob(settings_, now, today);
+    return ChooseJob(settings_, now, today, retries_);
+  }
+  const TJobRetryTimes& RetryTimes() const { return retries_; }
+  // The separators of the dates in the retry line (the log's own).
+  void SetSeparators(char date_separator, char time_separator) {
+    date_separator_ = date_separator;
+    time_separator_ = time_separator;
   }
   // Whether the text of an error is a host name that does not resolve.
   static bool IsNameResolutionFailure(const std::string& text);
@@ -63,11 +79,20 @@ class TSyncCycle {
   DateTime FCooldownUntil;
 
  private:
+  // Records the failure of the job a cycle started at `now` ran; returns the retry time it
+  // set, none when no job ran, for the sales upload (the cycle's pause is its retry), or
+  // when the job is no longer due.
+  std::optional<JobRetry> JobFailed(std::optional<ZentroviaJob> job, DateTime now, DateTime today,
+                                    const std::string& error);
+
   IZentroviaTimer& timer_;
   const IClock& clock_;
   LogSink log_;
   const IntegrationSettings& settings_;
   ISyncSteps& steps_;
+  TJobRetryTimes retries_;
+  char date_separator_ = '/';
+  char time_separator_ = ':';
 };
 
 }  // namespace zv

@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "service/activity_log.h"
+#include "service/job_retry_status.h"
 #include "service/srv_zentrovia.h"
 #include "service/sync_cycle.h"
 #include "support/log_messages.h"
@@ -53,6 +54,7 @@ class SyncCycleTest : public ::testing::Test, public ISyncSteps {
     jobs.push_back(job);
     if (job_action) job_action(job);
   }
+  bool StopRequested() const override { return stopping; }
 
   void SetDueJobs(bool reenvio, bool promo, bool caixa) {
     DateTime now = clock.Now();
@@ -91,6 +93,7 @@ class SyncCycleTest : public ::testing::Test, public ISyncSteps {
   TSyncCycle cycle{timer, clock, [this](const std::string& m) { log.Write(m); }, settings, *this};
   bool connected = false;
   bool connect_succeeds = true;
+  bool stopping = false;
   std::vector<ZentroviaJob> jobs;
   std::function<void(ZentroviaJob)> job_action;
 };
@@ -326,6 +329,125 @@ TEST(ServiceModule, TheStopWaitsForARunningCycleAndNoCycleRunsAfterIt) {
   EXPECT_EQ(log.back(), "Serviço parado");
   EXPECT_FALSE(timer.Enabled());
   EXPECT_EQ(module.ZentroviaTimerTimer(), CycleOutcome::Stopped);
+}
+
+TEST_F(SyncCycleTest, AFailingJobStepsAsideForAGrowingRetryTimeWhileTheOthersRun) {
+  StartAndConnect();
+  SetDueJobs(false, true, true);
+  bool promo_fails = true;
+  std::vector<int64_t> waits;  // retry time after each failure, in seconds
+  job_action = [&](ZentroviaJob job) {
+    if (job == ZentroviaJob::AtualizaPromo) {
+      if (promo_fails) throw ERESTException("HTTP/1.1 503 Service Unavailable");
+      settings.zentrovia_verificapromo = clock.Now();
+    }
+    // The closing and the sales upload do their work.
+    if (job == ZentroviaJob::FechamentoCaixa) settings.zentrovia_ultcaixa = clock.Now().Date();
+  };
+  for (int i = 0; i < 6; ++i) {
+    // Until the promotion import runs again, the closing then the sales upload go on.
+    for (int tick = 0; tick < 200; ++tick) {
+      const size_t before = jobs.size();
+      Pass(10000);
+      if (jobs.size() > before && jobs.back() == ZentroviaJob::AtualizaPromo) break;
+    }
+    ASSERT_EQ(jobs.back(), ZentroviaJob::AtualizaPromo);
+    const std::optional<JobRetry>& retry = cycle.RetryTimes().Of(ZentroviaJob::AtualizaPromo);
+    ASSERT_TRUE(retry);
+    waits.push_back((retry->until.micros() - clock.Now().micros()) / DateTime::kMicrosPerSecond);
+    EXPECT_EQ(retry->failures, i + 1);
+    EXPECT_EQ(LogMessages().back(),
+              RetryLogLine(ZentroviaJob::AtualizaPromo, *retry));
+    EXPECT_EQ(cycle.FCooldownUntil, clock.Now().AddSeconds(60));
+  }
+  EXPECT_EQ(waits, (std::vector<int64_t>{60, 120, 300, 600, 900, 900}));
+  EXPECT_EQ(std::count(jobs.begin(), jobs.end(), ZentroviaJob::FechamentoCaixa), 1);
+  EXPECT_GT(std::count(jobs.begin(), jobs.end(), ZentroviaJob::EnviarVendas), 100);
+  EXPECT_EQ(cycle.NextJob(clock.Now(), clock.Now().Date()), ZentroviaJob::EnviarVendas);
+
+  // Mended: the next attempt succeeds and clears the retry time; a new failure starts over.
+  promo_fails = false;
+  for (int tick = 0; tick < 95; ++tick) Pass(10000);
+  EXPECT_EQ(jobs.back(), ZentroviaJob::EnviarVendas);
+  EXPECT_FALSE(cycle.RetryTimes().Of(ZentroviaJob::AtualizaPromo));
+  SetDueJobs(false, true, false);
+  promo_fails = true;
+  ASSERT_TRUE(Pass(10000));
+  EXPECT_EQ(cycle.RetryTimes().Of(ZentroviaJob::AtualizaPromo)->until, clock.Now().AddSeconds(60));
+}
+
+TEST_F(SyncCycleTest, AStampedJobThatReturnsWithItsStampUnmovedHasFailedUnlessStopping) {
+  StartAndConnect();
+  SetDueJobs(true, false, false);
+  const size_t lines = LogMessages().size();
+  ASSERT_TRUE(Pass(30000));  // the job returns without writing its stamp
+  EXPECT_EQ(LogMessages(lines),
+            (std::vector<std::string>{
+                "ERRO no Timer: EJobIncomplete - VerificaReenvio terminou sem gravar "
+                "zentrovia_verificareenvio",
+                "Tarefa VerificaReenvio adiada até 09/12/2026 14:04:30 (falha 1): EJobIncomplete "
+                "- VerificaReenvio terminou sem gravar zentrovia_verificareenvio"}));
+
+  // A stop request ends a job early without a failure.
+  cycle.FCooldownUntil = DateTime();
+  Pass(60000);
+  const size_t after = LogMessages().size();
+  const int failures = cycle.RetryTimes().Of(ZentroviaJob::VerificaReenvio)->failures;
+  stopping = true;
+  ASSERT_TRUE(Pass(120000));
+  EXPECT_EQ(jobs.back(), ZentroviaJob::VerificaReenvio);
+  EXPECT_EQ(LogMessages().size(), after);
+  EXPECT_EQ(cycle.FCooldownUntil, DateTime());
+  EXPECT_EQ(failures, 2);
+}
+
+TEST_F(SyncCycleTest, AJobWhoseStampMovedBeforeALogFailureIsDoneButTheCyclePauses) {
+  StartAndConnect();
+  SetDueJobs(false, true, false);
+  job_action = [&](ZentroviaJob job) {
+    if (job != ZentroviaJob::AtualizaPromo) return;
+    settings.zentrovia_verificapromo = clock.Now();
+    throw EInOutError("I/O error 28: No space left on device");
+  };
+  const size_t lines = LogMessages().size();
+  ASSERT_TRUE(Pass(30000));
+  EXPECT_EQ(LogMessages(lines), (std::vector<std::string>{"ERRO no Timer: EInOutError - I/O error "
+                                                          "28: No space left on device"}));
+  EXPECT_FALSE(cycle.RetryTimes().Of(ZentroviaJob::AtualizaPromo));
+  EXPECT_EQ(cycle.FCooldownUntil, clock.Now().AddSeconds(60));
+  ASSERT_TRUE(Pass(60000));
+  EXPECT_EQ(jobs.back(), ZentroviaJob::EnviarVendas);
+}
+
+TEST(JobRetryStatus, TheLastNoticeOfEachJobSinceTheProcessStartedIsReadBack) {
+  JobRetry promo{DateTime::FromParts(2026, 12, 9, 14, 20, 0), 3,
+                 "ERESTException - HTTP/1.1 503 Service Unavailable"};
+  JobRetry closing{DateTime::FromParts(2026, 12, 9, 14, 1, 0), 1,
+                   "EDatabaseError - conexão perdida: (12029)"};
+  const std::string log =
+      "09/12/2026 13:00:00 - Tarefa FechamentoCaixaZentrovia adiada até 09/12/2026 13:01:00 "
+      "(falha 1): from an earlier process\r\n"
+      "09-12-2026 13:50:00 - Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.\r\n"
+      "09-12-2026 13:53:00 - DB: desconectado -> IniConn\r\n"
+      "09-12-2026 14:00:00 - " + RetryLogLine(ZentroviaJob::AtualizaPromo,
+                                             {promo.until.AddSeconds(-600), 2, "old"}, '-', '.') +
+      "\r\n"
+      "Mensagem: a continuation line without a time\r\n"
+      "09-12-2026 14:00:00 - Tarefa AtualizaPromo adiada até nonsense (falha 9): cut\r\n"
+      "09-12-2026 14:00:00 - " + RetryLogLine(ZentroviaJob::FechamentoCaixa, closing, '-', '.') +
+      "\r\n"
+      "09-12-2026 14:05:00 - " + RetryLogLine(ZentroviaJob::AtualizaPromo, promo, '-', '.') +
+      "\n";
+  const std::vector<RetryNotice> notices = ReadRetryNotices(log);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[0].job, "FechamentoCaixaZentrovia");
+  EXPECT_EQ(notices[0].until, closing.until);
+  EXPECT_EQ(notices[0].error, closing.error);
+  EXPECT_EQ(notices[1].job, "AtualizaPromo");
+  EXPECT_EQ(notices[1].logged, DateTime::FromParts(2026, 12, 9, 14, 5, 0));
+  EXPECT_EQ(notices[1].until, promo.until);
+  EXPECT_EQ(notices[1].failures, 3);
+  EXPECT_EQ(notices[1].error, promo.error);
 }
 
 }  // namespace
