@@ -103,14 +103,13 @@ DayOutcome CloseDay(JobContext& ctx, DateTime day) {
     const ClosingTotals partial =
         OpenClosingTotals(q2, closings_sql::kClosingTillPartialStatement, "DATACAIXA", day, &till)
             .value_or(ClosingTotals{});
-    const ClosingTotals cancelled =
-        OpenClosingTotals(q2, closings_sql::kFullCancellationStatement, "ZENTROVIA_ULTCAIXA", day,
-                          &till)
-            .value_or(ClosingTotals{});
+    const ClosingTotals cancelled = OpenClosingTotals(q2, closings_sql::kFullCancellationStatement,
+                                                      "ZENTROVIA_ULTCAIXA", day, &till)
+                                        .value_or(ClosingTotals{});
 
-    ctx.platform.RequestBody = ClosingDocument(
-        net + partial.valor, cancelled.valor, sales + cancelled.quantidade, day,
-        cancelled.quantidade);
+    ctx.platform.RequestBody =
+        ClosingDocument(net + partial.valor, cancelled.valor, sales + cancelled.quantidade, day,
+                        cancelled.quantidade);
     PostDocument(ctx, "[F.Dia- " + date_text + "]", log_failure);
   }
 
@@ -145,7 +144,10 @@ void FechamentoCaixaZentrovia(JobContext& ctx) {
     const DateTime day = s.zentrovia_ultcaixa;
     if (!(day < ctx.clock.Today())) break;
     // A catch-up of many days gives way to a stop between two of them.
-    if (ctx.StopRequested()) return;
+    if (ctx.StopRequested()) {
+      ctx.timer.Enable();
+      return;
+    }
     DayOutcome outcome;
     {
       RestartTimer restart{ctx.timer};

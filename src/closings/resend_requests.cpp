@@ -67,12 +67,16 @@ void VerificaReenvio(JobContext& ctx) {
           }))
     return;
 
+  // The service's own time, the clock of the cycle's due test; in memory too, so that the poll
+  // counts as done whatever the log and the settings reload do afterwards.
+  const DateTime agora = ctx.clock.Now();
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   q1.ClearSQL();
   q1.AddSQL(closings_sql::kResendPollUpdate);
-  q1.ParamByName("agora").AsDateTime(ctx.clock.Now());
+  q1.ParamByName("agora").AsDateTime(agora);
   q1.Prepare();
   q1.ExecSQL();
+  ctx.settings.zentrovia_verificareenvio = agora;
   ctx.DoSaveLog("[R: " + ctx.clock.Today().ToDateText(ctx.date_separator) +
                 "]Renvios enviados com sucesso");
   ctx.ReloadSettings();

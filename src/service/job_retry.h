@@ -17,9 +17,9 @@ namespace zv {
 enum class ZentroviaJob;  // service/sync_cycle.h
 
 struct JobRetry {
-  DateTime until;      // the job is passed over before this time
-  int failures = 0;    // failed runs in a row
-  std::string error;   // what ended the last run ("kind - message")
+  DateTime until;     // the job is passed over before this time
+  int failures = 0;   // failed runs in a row
+  std::string error;  // what ended the last run ("kind - message")
 };
 
 class TJobRetryTimes {

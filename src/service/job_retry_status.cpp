@@ -35,9 +35,9 @@ bool Digits(std::string_view s, size_t at, size_t n, int& value) {
 // "dd/mm/yyyy hh:nn:ss" with any one-character separators.
 bool ReadStamp(std::string_view s, size_t at, DateTime& out) {
   DateParts p;
-  if (!Digits(s, at, 2, p.day) || !Digits(s, at + 3, 2, p.month) ||
-      !Digits(s, at + 6, 4, p.year) || !Digits(s, at + 11, 2, p.hour) ||
-      !Digits(s, at + 14, 2, p.minute) || !Digits(s, at + 17, 2, p.second)) {
+  if (!Digits(s, at, 2, p.day) || !Digits(s, at + 3, 2, p.month) || !Digits(s, at + 6, 4, p.year) ||
+      !Digits(s, at + 11, 2, p.hour) || !Digits(s, at + 14, 2, p.minute) ||
+      !Digits(s, at + 17, 2, p.second)) {
     return false;
   }
   try {
@@ -63,7 +63,8 @@ std::vector<RetryNotice> ReadRetryNotices(const std::string& log_text) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
     DateTime logged;
-    if (!ReadStamp(line, 0, logged) || line.substr(kStampChars, kLineSeparator.size()) != kLineSeparator)
+    if (!ReadStamp(line, 0, logged) ||
+        line.substr(kStampChars, kLineSeparator.size()) != kLineSeparator)
       continue;
     const std::string_view msg = line.substr(kStampChars + kLineSeparator.size());
     if (std::any_of(std::begin(kStartLines), std::end(kStartLines),

@@ -124,10 +124,10 @@ CycleOutcome TSyncCycle::Run() {
     const bool stamped_job =
         job == ZentroviaJob::VerificaReenvio || job == ZentroviaJob::AtualizaPromo;
     if (stamped_job && JobIsDue(job, settings_, now, today) && !steps_.StopRequested()) {
-      throw Exception("EJobIncomplete", std::string(JobName(job)) + " terminou sem gravar " +
-                                            (job == ZentroviaJob::AtualizaPromo
-                                                 ? "zentrovia_verificapromo"
-                                                 : "zentrovia_verificareenvio"));
+      throw Exception("EJobIncomplete",
+                      std::string(JobName(job)) + " terminou sem gravar " +
+                          (job == ZentroviaJob::AtualizaPromo ? "zentrovia_verificapromo"
+                                                              : "zentrovia_verificareenvio"));
     }
     retries_.Clear(job);
     FCooldownUntil = DateTime();

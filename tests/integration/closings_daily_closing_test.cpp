@@ -155,7 +155,9 @@ TEST_F(DailyClosingTest, AStopRequestEndsTheCatchUpBetweenDocumentsOrDays) {
     Sql({"update padrao set zentrovia_ultcaixa = " + SqlDate(D(2))});
     Service().Settings().zentrovia_ultcaixa = D(2);
     platform_.ClearRequests();
-    Service().Context().stop_requested = [&] { return ClosingPosts().size() >= c.stop_after_posts; };
+    Service().Context().stop_requested = [&] {
+      return ClosingPosts().size() >= c.stop_after_posts;
+    };
 
     Service().FechamentoCaixaZentrovia();
     EXPECT_EQ(ClosingPosts(), c.posts);

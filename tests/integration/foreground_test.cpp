@@ -132,6 +132,30 @@ TEST_F(ForegroundTest, SyncStopsAfterMaxCyclesAndAPlatformFailureEndsTheRunWithA
   EXPECT_EQ(Value("select zentrovia_ultvenda from padrao"), cursor);
 }
 
+TEST_F(ForegroundTest, SyncPassesOverAFailingJobSendsTheRestAndEndsNamingItAsDoesStatus) {
+  Sql({"update padrao set zentrovia_verificapromo = dateadd(-3 hour to current_timestamp)"});
+  platform->AddFault({"/promociones", 503, "down", "text/plain", 0, -1});
+  RunResult sync = RunCommand(exe + " -SYNC -NOPROBE");
+  EXPECT_EQ(sync.exit_code, 2) << sync.output;
+  EXPECT_NE(sync.output.find("AtualizaPromo is still due: it failed 1 time, last with "
+                             "ERESTException - HTTP/1.1 503 Service Unavailable"),
+            std::string::npos)
+      << sync.output;
+  int64_t posted = 0;
+  for (const auto& [till, count] : platform->SalesPerTill()) posted += count;
+  EXPECT_EQ(std::to_string(posted), Value(kSalesToSend));
+
+  // -STATUS reads the retry time back from the log and passes the job over too.
+  RunResult status = RunCommand(exe + " -STATUS");
+  EXPECT_EQ(status.exit_code, 0) << status.output;
+  EXPECT_NE(status.output.find("AtualizaPromo              passed over until "), std::string::npos)
+      << status.output;
+  EXPECT_NE(status.output.find("failed 1 time in a row, last at "), std::string::npos)
+      << status.output;
+  EXPECT_NE(status.output.find("The next cycle would run EnviarVendasZentrovia"), std::string::npos)
+      << status.output;
+}
+
 TEST_F(ForegroundTest, StatusFailsClearlyWhenTheStoreCannotBeReached) {
   WriteIni("localhost", dir() + "missing.fdb");
   RunResult status = RunCommand(exe + " -STATUS");

@@ -54,11 +54,13 @@ class FairnessTest : public test::StoreFixture {
     if (IsSkipped()) return;
     CreateStore();
     platform_.Start(0);
-    const std::string server = Value("select cast(current_timestamp as varchar(30)) from rdb$database");
+    const std::string server =
+        Value("select cast(current_timestamp as varchar(30)) from rdb$database");
     ASSERT_GE(server.size(), 19u) << server;
-    server_now = DateTime::FromParts(std::stoi(server.substr(0, 4)), std::stoi(server.substr(5, 2)),
-                                     std::stoi(server.substr(8, 2)), std::stoi(server.substr(11, 2)),
-                                     std::stoi(server.substr(14, 2)), std::stoi(server.substr(17, 2)));
+    server_now =
+        DateTime::FromParts(std::stoi(server.substr(0, 4)), std::stoi(server.substr(5, 2)),
+                            std::stoi(server.substr(8, 2)), std::stoi(server.substr(11, 2)),
+                            std::stoi(server.substr(14, 2)), std::stoi(server.substr(17, 2)));
   }
 
   // The settings row (stamps and cursor as given), and `sales` one-line sales numbered from 1:
@@ -133,8 +135,7 @@ class FairnessTest : public test::StoreFixture {
 
   // The job failed at least `failures` times, each retry time one step of the schedule
   // longer, and each next attempt came in the first cycles after the retry time.
-  void ExpectRetriedOnSchedule(const std::string& job, size_t failures,
-                               const std::string& error) {
+  void ExpectRetriedOnSchedule(const std::string& job, size_t failures, const std::string& error) {
     const std::vector<RetryLine> lines = RetryLines(job);
     ASSERT_GE(lines.size(), failures);
     const int64_t waits[] = {60, 120, 300, 600, 900};
@@ -161,7 +162,9 @@ TEST_F(FairnessTest, AClosingEndpointDownForAnHourHoldsBackNoSaleAndIsRetriedOnS
   const DateTime today = server_now.Date();
   clock.Set(today.AddSeconds(10 * 3600));
   MakeStore(50, today.AddDays(-1), clock.Now(), clock.Now());
-  platform_.AddFault({.path_contains = "/cierresDiarios/", .status = 503, .body = "down",
+  platform_.AddFault({.path_contains = "/cierresDiarios/",
+                      .status = 503,
+                      .body = "down",
                       .content_type = "text/plain"});
   Start();
   const DateTime down_until = clock.Now().AddSeconds(3600);
@@ -189,7 +192,9 @@ TEST_F(FairnessTest, AClosingEndpointDownForAnHourHoldsBackNoSaleAndIsRetriedOnS
 TEST_F(FairnessTest, PromotionListsDownForAnHourHoldBackNoSaleAndAreRetriedOnSchedule) {
   clock.Set(server_now.Date().AddSeconds(10 * 3600));
   MakeStore(50, server_now.Date(), clock.Now().AddSeconds(-2 * 3600), clock.Now());
-  platform_.AddFault({.path_contains = "/promociones", .status = 503, .body = "down",
+  platform_.AddFault({.path_contains = "/promociones",
+                      .status = 503,
+                      .body = "down",
                       .content_type = "text/plain"});
   Start();
 

@@ -356,8 +356,7 @@ TEST_F(SyncCycleTest, AFailingJobStepsAsideForAGrowingRetryTimeWhileTheOthersRun
     ASSERT_TRUE(retry);
     waits.push_back((retry->until.micros() - clock.Now().micros()) / DateTime::kMicrosPerSecond);
     EXPECT_EQ(retry->failures, i + 1);
-    EXPECT_EQ(LogMessages().back(),
-              RetryLogLine(ZentroviaJob::AtualizaPromo, *retry));
+    EXPECT_EQ(LogMessages().back(), RetryLogLine(ZentroviaJob::AtualizaPromo, *retry));
     EXPECT_EQ(cycle.FCooldownUntil, clock.Now().AddSeconds(60));
   }
   EXPECT_EQ(waits, (std::vector<int64_t>{60, 120, 300, 600, 900, 900}));
@@ -429,15 +428,17 @@ TEST(JobRetryStatus, TheLastNoticeOfEachJobSinceTheProcessStartedIsReadBack) {
       "(falha 1): from an earlier process\r\n"
       "09-12-2026 13:50:00 - Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.\r\n"
       "09-12-2026 13:53:00 - DB: desconectado -> IniConn\r\n"
-      "09-12-2026 14:00:00 - " + RetryLogLine(ZentroviaJob::AtualizaPromo,
-                                             {promo.until.AddSeconds(-600), 2, "old"}, '-', '.') +
+      "09-12-2026 14:00:00 - " +
+      RetryLogLine(ZentroviaJob::AtualizaPromo, {promo.until.AddSeconds(-600), 2, "old"}, '-',
+                   '.') +
       "\r\n"
       "Mensagem: a continuation line without a time\r\n"
       "09-12-2026 14:00:00 - Tarefa AtualizaPromo adiada até nonsense (falha 9): cut\r\n"
-      "09-12-2026 14:00:00 - " + RetryLogLine(ZentroviaJob::FechamentoCaixa, closing, '-', '.') +
+      "09-12-2026 14:00:00 - " +
+      RetryLogLine(ZentroviaJob::FechamentoCaixa, closing, '-', '.') +
       "\r\n"
-      "09-12-2026 14:05:00 - " + RetryLogLine(ZentroviaJob::AtualizaPromo, promo, '-', '.') +
-      "\n";
+      "09-12-2026 14:05:00 - " +
+      RetryLogLine(ZentroviaJob::AtualizaPromo, promo, '-', '.') + "\n";
   const std::vector<RetryNotice> notices = ReadRetryNotices(log);
   ASSERT_EQ(notices.size(), 2u);
   EXPECT_EQ(notices[0].job, "FechamentoCaixaZentrovia");
