@@ -405,12 +405,16 @@ TEST_F(PromotionImportTest, EachKindOfAnswerIsLoggedAndStampedAsItDeserves) {
        "text/html; charset=utf-8",
        ErrorPair("AtualizaPromo", "EConversionError", "The input value is not a valid Object"),
        true},
-      // The request itself fails: the cycle logs it and pauses; the job is due again after.
+      // The request itself fails: the cycle logs it and pauses; the job steps aside for a
+      // minute and is due again after.
       {"platform down",
        503,
        "down",
        "text/plain",
-       {"ERRO no Timer: ERESTException - HTTP/1.1 503 Service Unavailable"},
+       {"ERRO no Timer: ERESTException - HTTP/1.1 503 Service Unavailable",
+        RetryLogLine(
+            ZentroviaJob::AtualizaPromo,
+            {clock.Now().AddSeconds(60), 1, "ERESTException - HTTP/1.1 503 Service Unavailable"})},
        false},
   };
   for (const Case& c : cases) {
