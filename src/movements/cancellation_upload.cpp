@@ -119,11 +119,14 @@ void AddTotalCancellationPayments(JobContext& ctx, MovementDocument& doc) {
   }
 }
 
-void SaveLogKeepingFailure(JobContext& ctx, const std::string& line, std::exception_ptr& failure) {
+// Nothing to post for the code: the cursor passes it all the same.
+void LogNothingToPost(JobContext& ctx, int64_t codigo, int64_t venda,
+                      std::exception_ptr& log_failure) {
   try {
-    ctx.DoSaveLog(line);
+    ctx.DoSaveLog("[Canc= " + std::to_string(codigo) + "]Venda " + std::to_string(venda) +
+                  " sem item cancelado neste código; nada enviado");
   } catch (...) {
-    if (!failure) failure = std::current_exception();
+    if (!log_failure) log_failure = std::current_exception();
   }
 }
 
@@ -139,10 +142,7 @@ void PostSaleCancellation(JobContext& ctx, int64_t venda, int64_t codigo,
   if (CancelledCodes(q2, venda).count(codigo) == 0) {
     // The code's row carries no cancellation (or only the sale's other rows are cancelled,
     // and they are found by their own codes): there is nothing to post for it.
-    SaveLogKeepingFailure(ctx,
-                          "[Canc= " + std::to_string(codigo) + "]Venda " + std::to_string(venda) +
-                              " sem item cancelado neste código; nada enviado",
-                          log_failure);
+    LogNothingToPost(ctx, codigo, venda, log_failure);
     return;
   }
 
@@ -161,10 +161,7 @@ void PostSaleCancellation(JobContext& ctx, int64_t venda, int64_t codigo,
   q1.Open();
   if (q1.IsEmpty()) {
     // Only special rows (surcharge, discount) are cancelled: no line to show.
-    SaveLogKeepingFailure(ctx,
-                          "[Canc= " + std::to_string(codigo) + "]Venda " + std::to_string(venda) +
-                              " sem item cancelado neste código; nada enviado",
-                          log_failure);
+    LogNothingToPost(ctx, codigo, venda, log_failure);
     return;
   }
   // A cancellation on a later day changes a closing already sent: the sale's day and till
