@@ -117,6 +117,7 @@ bool Act(JobContext& ctx, const std::vector<ResendRequest>& requests, const char
 
 void VerificaReenvio(JobContext& ctx) {
   ctx.timer.Disable();
+  ctx.resend_progress.Begin(ctx.settings.zentrovia_verificareenvio);
 
   // Both lists are read before anything is posted: a closing list that cannot be read leaves
   // nothing half done.

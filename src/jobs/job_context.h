@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/datetime.h"
 #include "base/log_sink.h"
 #include "base/service_options.h"
 #include "base/zentrovia_timer.h"
@@ -23,6 +24,12 @@ namespace zv {
 // memory until the poll completes (a restart of the process sends everything again).
 class ResendProgress {
  public:
+  // The progress belongs to the poll that was due since `last_poll`: a poll moved meanwhile
+  // (completed, or set by hand in `padrao`) starts afresh.
+  void Begin(DateTime last_poll) {
+    if (last_poll != last_poll_) done_.clear();
+    last_poll_ = last_poll;
+  }
   bool Done(const std::string& key) const { return done_.count(key) != 0; }
   void MarkDone(const std::string& key) { done_.insert(key); }
   void Clear() { done_.clear(); }
@@ -30,6 +37,7 @@ class ResendProgress {
 
  private:
   std::set<std::string> done_;
+  DateTime last_poll_;
 };
 
 struct JobContext {

@@ -375,6 +375,24 @@ TEST_F(ResendRequestsTest, APollEndedEarlyGoesOnWithoutPostingAnythingTwice) {
   }
 }
 
+// What a poll remembers belongs to that poll: once the poll has moved (here by hand in the
+// settings row) the requests are acted on afresh.
+TEST_F(ResendRequestsTest, AMovedPollForgetsWhatTheUnfinishedOneSent) {
+  platform_.SetResendMovements(List({Request(IsoDay(day), "MOVIMIENTOS", R"("codigoCaja":2)")}));
+  platform_.AddFault({"/movimientos/", 503, "busy", "text/plain", 0, 1}, "POST", 1);
+  ConnectOk();
+  EXPECT_THROW(VerificaReenvio(Service().Context()), ERESTException);
+  EXPECT_EQ(CountRequests("POST", "/movimientos/"), 2u);
+
+  Sql({"update padrao set zentrovia_verificareenvio = '" + IsoDay(today.AddDays(-1)) +
+       " 09:00:00'"});
+  Service().GetCredenciaisZentrovia();
+  VerificaReenvio(Service().Context());
+  // Sale 5 again, then sale 6.
+  EXPECT_EQ(CountRequests("POST", "/movimientos/"), 4u);
+  EXPECT_TRUE(PollMovedToday()) << Poll();
+}
+
 // Once the poll is written it counts, even when its log line cannot be written.
 TEST_F(ResendRequestsTest, AWrittenPollStandsWhenTheLogFails) {
   ConnectOk();
