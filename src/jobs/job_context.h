@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "base/clock.h"
+#include "base/datetime.h"
 #include "base/log_sink.h"
 #include "base/service_options.h"
 #include "base/zentrovia_timer.h"
@@ -16,6 +18,27 @@
 #include "store/store_session.h"
 
 namespace zv {
+
+// What an unfinished resend poll has already posted with a verdict, by document: a poll that
+// an error ended goes on from there in a later cycle instead of posting it all again. Kept in
+// memory until the poll completes (a restart of the process sends everything again).
+class ResendProgress {
+ public:
+  // The progress belongs to the poll that was due since `last_poll`: a poll moved meanwhile
+  // (completed, or set by hand in `padrao`) starts afresh.
+  void Begin(DateTime last_poll) {
+    if (last_poll != last_poll_) done_.clear();
+    last_poll_ = last_poll;
+  }
+  bool Done(const std::string& key) const { return done_.count(key) != 0; }
+  void MarkDone(const std::string& key) { done_.insert(key); }
+  void Clear() { done_.clear(); }
+  size_t Size() const { return done_.size(); }
+
+ private:
+  std::set<std::string> done_;
+  DateTime last_poll_;
+};
 
 struct JobContext {
   TStoreSession& store;
@@ -30,6 +53,7 @@ struct JobContext {
   char date_separator = '/';
   // The service's own settings (Dorvali.ini, [SrvZentrovia]) as last read by the connect step.
   ServiceOptions options;
+  ResendProgress resend_progress;
 
   void DoSaveLog(const std::string& msg) const { log(msg); }
   bool StopRequested() const { return stop_requested && stop_requested(); }

@@ -1,14 +1,13 @@
-// EnviarVendasCanceladas: posts the next cancelled sale above the cancellation cursor, one per
-// call, as a movement document of its cancelled lines, and moves the cursor past it.
+// EnviarVendasCanceladas: posts the next cancelled sale above the cancellation cursor, one code
+// per call, as a movement document of its cancelled lines, and moves the cursor past it.
 
 #include "movements/cancellation_upload.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
-#include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "closings/closing_resend.h"
@@ -26,14 +25,7 @@ using namespace movement_sql;
 // The lowest pending code first: the cursor only grows, so a cancellation stored after a
 // higher-coded one would otherwise be passed over for ever.
 const std::string kNextCancellationOrdered =
-    std::string(kNextCancellationStatement) + " order by v.codigocancelamento";
-
-// The cancelled lines together with their codes, which decide how far the cursor moves.
-std::string CancelledLinesWithCodes() {
-  std::string sql = kCancelledLineStatement;
-  sql.insert(sql.find(" from vendas v "), ", v.codigocancelamento as codigocancelamento");
-  return sql;
-}
+    std::string(kNextCancellationStatement) + " order by v.codigocancelamento, v.venda";
 
 void OpenSale(TStoreQuery& q, const std::string& sql, int64_t venda) {
   q.ClearSQL();
@@ -43,18 +35,30 @@ void OpenSale(TStoreQuery& q, const std::string& sql, int64_t venda) {
   q.Open();
 }
 
-void OpenCancelledLines(JobContext& ctx, TStoreQuery& q, int64_t venda) {
+std::vector<int64_t> SalesAtCode(JobContext& ctx, TStoreQuery& q, int64_t codigo) {
   q.ClearSQL();
-  q.AddSQL(CancelledLinesWithCodes());
-  q.ParamByName("venda").AsInteger(venda);
+  q.AddSQL(kSalesAtCancellationCodeStatement);
+  q.ParamByName("codigocancelamento").AsInteger(codigo);
   q.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
   q.Prepare();
   q.Open();
+  std::vector<int64_t> sales;
+  for (; !q.Eof(); q.Next()) sales.push_back(q.FieldByName("venda").AsInteger());
+  q.Close();
+  return sales;
 }
 
-// The new cursor: the last code of the unbroken run that starts at the code found. A code
-// beyond a gap may belong to another sale's cancellation, still unposted; a sale cancelled
-// again later is found again by its next code and posted once more.
+std::set<int64_t> CancelledCodes(TStoreQuery& q, int64_t venda) {
+  OpenSale(q, kCancelledCodesStatement, venda);
+  std::set<int64_t> codes;
+  for (; !q.Eof(); q.Next()) codes.insert(q.FieldByName("codigocancelamento").AsInteger());
+  q.Close();
+  return codes;
+}
+
+// The last code of the unbroken run that starts at the code found. A code beyond a gap may
+// belong to another sale's cancellation, still unposted; a sale cancelled again later is
+// found again by its next code and posted once more.
 int64_t EndOfRun(const std::set<int64_t>& codes, int64_t found) {
   if (codes.count(found) == 0) return found;
   int64_t end = found;
@@ -62,14 +66,26 @@ int64_t EndOfRun(const std::set<int64_t>& codes, int64_t found) {
   return end;
 }
 
-// The number of a partial cancellation: the platform wants a document number of its own for
-// it. One generator for the process: seeding again from the clock at each draw gives two
-// cancellations of the same tick the same number.
-int64_t PartialCancellationNumber() {
-  static std::mt19937_64 generator(
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      (static_cast<uint64_t>(std::random_device{}()) << 32));
-  return std::uniform_int_distribution<int64_t>(100000000, 999999999)(generator);
+// The run stops short of a code that another sale holds: that sale's cancellation is found
+// there by the next call instead of being passed over.
+int64_t StopBeforeOtherSales(JobContext& ctx, TStoreQuery& q, int64_t found, int64_t end,
+                             const std::vector<int64_t>& sales) {
+  if (end == found) return end;
+  q.ClearSQL();
+  q.AddSQL(kCodesInRunStatement);
+  q.ParamByName("primeiro").AsInteger(found);
+  q.ParamByName("ultimo").AsInteger(end);
+  q.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
+  q.Prepare();
+  q.Open();
+  int64_t stop = end;
+  for (; !q.Eof(); q.Next()) {
+    const int64_t venda = q.FieldByName("venda").AsInteger();
+    if (std::find(sales.begin(), sales.end(), venda) == sales.end())
+      stop = std::min(stop, q.FieldByName("codigocancelamento").AsInteger() - 1);
+  }
+  q.Close();
+  return stop;
 }
 
 void AddCash(MovementDocument& doc, Money importe) {
@@ -103,28 +119,32 @@ void AddTotalCancellationPayments(JobContext& ctx, MovementDocument& doc) {
   }
 }
 
-}  // namespace
+// Nothing to post for the code: the cursor passes it all the same.
+void LogNothingToPost(JobContext& ctx, int64_t codigo, int64_t venda,
+                      std::exception_ptr& log_failure) {
+  try {
+    ctx.DoSaveLog("[Canc= " + std::to_string(codigo) + "]Venda " + std::to_string(venda) +
+                  " sem item cancelado neste código; nada enviado");
+  } catch (...) {
+    if (!log_failure) log_failure = std::current_exception();
+  }
+}
 
-void EnviarVendasCanceladas(JobContext& ctx) {
-  const UploadTimerGuard timer_guard(ctx);
-
-  ctx.store.Reopen();
+// Posts the cancellation of one sale whose run of codes starts at `codigo`, then has the
+// closing of its day sent again when it came on a later day. Returns once the platform gave
+// its verdict (or the document was passed over as unbuildable) and the closing went out; a
+// log that cannot be written after the post is kept in `log_failure` for after the cursor.
+void PostSaleCancellation(JobContext& ctx, int64_t venda, int64_t codigo,
+                          std::exception_ptr& log_failure) {
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   TStoreQuery& q2 = ctx.store.StoreQuery2();
 
-  q1.ClearSQL();
-  q1.AddSQL(kNextCancellationOrdered);
-  q1.ParamByName("zentrovia_ultcancelamento").AsInteger(ctx.settings.zentrovia_ultcancelamento);
-  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
-  q1.Prepare();
-  q1.Open();
-  const int64_t venda = q1.FieldByName("venda").AsInteger();
-  if (venda <= 0) {
-    // Also picks up a cursor changed by hand in the settings row.
-    ctx.ReloadSettings();
+  if (CancelledCodes(q2, venda).count(codigo) == 0) {
+    // The code's row carries no cancellation (or only the sale's other rows are cancelled,
+    // and they are found by their own codes): there is nothing to post for it.
+    LogNothingToPost(ctx, codigo, venda, log_failure);
     return;
   }
-  const int64_t codigo = q1.FieldByName("codigocancelamento").AsInteger();
 
   OpenSale(q1, kRemainingLinesStatement, venda);
   const bool partial = !q1.IsEmpty();
@@ -133,50 +153,58 @@ void EnviarVendasCanceladas(JobContext& ctx) {
   doc.venda = venda;
   doc.cancelacion = true;
 
-  OpenCancelledLines(ctx, q1, venda);
+  q1.ClearSQL();
+  q1.AddSQL(kCancelledLineStatement);
+  q1.ParamByName("venda").AsInteger(venda);
+  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
+  q1.Prepare();
+  q1.Open();
+  if (q1.IsEmpty()) {
+    // Only special rows (surcharge, discount) are cancelled: no line to show.
+    LogNothingToPost(ctx, codigo, venda, log_failure);
+    return;
+  }
   // A cancellation on a later day changes a closing already sent: the sale's day and till
   // are kept to send it again.
   bool later_day = false;
   DateTime sale_day;
   std::string sale_till;
-  if (!q1.IsEmpty()) {
+  movement::ReadGuarded(doc, [&] {
     const DateTime data = q1.FieldByName("data").AsDateTime();
     if (q1.FieldByName("cancelamento").AsDateTime().Date() > data.Date()) {
-      later_day = true;
       sale_day = data;
       sale_till = q1.FieldByName("terminal").AsString();
+      later_day = true;
     }
-  }
+  });
   // Partial cancellations have no till of their own at the platform.
   ctx.platform.RequestTill = partial ? "9999" : q1.FieldByName("terminal").AsString();
-  movement::ReadSaleHeader(q1, doc);
-  doc.numero = "-" + doc.numero;
-  std::set<int64_t> codes;
-  for (; !q1.Eof(); q1.Next()) codes.insert(q1.FieldByName("codigocancelamento").AsInteger());
-  const int64_t new_cursor = EndOfRun(codes, codigo);
+  movement::ReadGuarded(doc, [&] { movement::ReadSaleHeader(q1, doc); });
+  doc.numero = "-" + (partial ? std::to_string(movement::PartialCancellationNumber(venda, codigo))
+                              : doc.numero);
 
   OpenSale(q2, kCancelledSurchargeStatement, venda);
-  doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney();
+  movement::ReadGuarded(
+      doc, [&] { doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney(); });
   q2.ClearSQL();
   q2.AddSQL(kAdditionalDiscountStatement);
   q2.ParamByName("venda").AsInteger(venda);
   q2.ParamByName("codigoproduto").AsString("XXDESCONTOXX");
   q2.Prepare();
   q2.Open();
-  if (!q2.IsEmpty()) doc.additional_discount = q2.FieldByName("desconto").AsMoney();
-
-  // The lines were read once for their codes; the details are built from a second reading.
-  OpenCancelledLines(ctx, q1, venda);
+  movement::ReadGuarded(doc, [&] {
+    if (!q2.IsEmpty()) doc.additional_discount = q2.FieldByName("desconto").AsMoney();
+  });
 
   bool passed_over = false;
   try {
+    if (doc.data_error) std::rethrow_exception(doc.data_error);
     movement::AddDetailLines(q1, doc);
     if (partial) {
       AddCash(doc, doc.lines_total);
     } else {
       AddTotalCancellationPayments(ctx, doc);
     }
-    if (partial) doc.numero = "-" + std::to_string(PartialCancellationNumber());
     movement::FinishDocument(doc);
   } catch (const std::exception& e) {
     if (!IsDataError(e)) throw;
@@ -190,36 +218,69 @@ void EnviarVendasCanceladas(JobContext& ctx) {
     ctx.DoSaveLog("Erro: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
   }
 
-  // The closing goes again before the cursor moves, so that a stop in between sends both
-  // again rather than neither; its failure does not hold the cursor back.
-  const auto resend_closing_and_move = [&] {
-    std::exception_ptr resend_failure;
-    if (later_day) {
-      try {
-        ReenviaCaixaZentrovia(ctx, sale_day, sale_till);
-      } catch (...) {
-        resend_failure = std::current_exception();
-      }
-    }
-    q1.ClearSQL();
-    q1.AddSQL(kCancellationCursorUpdate);
-    q1.ParamByName("codigocancelamento").AsInteger(new_cursor);
-    q1.Prepare();
-    q1.ExecSQL();
-    // Moved in memory only once stored: a failed update leaves the cancellation to be posted
-    // again, never passed over.
-    ctx.settings.zentrovia_ultcancelamento = new_cursor;
-    if (resend_failure) std::rethrow_exception(resend_failure);
-  };
-
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
   std::string key = doc.numero;
   key.erase(std::remove(key.begin(), key.end(), '-'), key.end());
-  LogAnswerAndAdvance(ctx, retorno, (partial ? "[CancP= " : "[CancT= ") + key + "]", passed_over,
-                      resend_closing_and_move);
-  ctx.ReloadSettings();
+  bool decided = false;
+  try {
+    LogAnswerAndAdvance(ctx, retorno, (partial ? "[CancP= " : "[CancT= ") + key + "]", passed_over,
+                        [&] { decided = true; });
+  } catch (...) {
+    // No verdict: the cancellation goes again, the cursor stays.
+    if (!decided) throw;
+    if (!log_failure) log_failure = std::current_exception();
+  }
+  // The closing goes again before the cursor moves, so that a stop in between sends both
+  // again rather than neither. Its failure reaches the cycle with the cursor unmoved: a
+  // closing left without the cancellation would never be corrected.
+  if (later_day) ReenviaCaixaZentrovia(ctx, sale_day, sale_till);
   // The detail and payment objects go with `doc` on every way out.
+}
+
+}  // namespace
+
+bool EnviaProximoCancelamento(JobContext& ctx) {
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  TStoreQuery& q2 = ctx.store.StoreQuery2();
+
+  q1.ClearSQL();
+  q1.AddSQL(kNextCancellationOrdered);
+  q1.ParamByName("zentrovia_ultcancelamento").AsInteger(ctx.settings.zentrovia_ultcancelamento);
+  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
+  q1.Prepare();
+  q1.Open();
+  const int64_t venda = q1.FieldByName("venda").AsInteger();
+  if (venda <= 0) return false;
+  const int64_t codigo = q1.FieldByName("codigocancelamento").AsInteger();
+
+  std::vector<int64_t> sales = SalesAtCode(ctx, q1, codigo);
+  if (sales.empty()) sales.push_back(venda);
+  std::set<int64_t> codes;
+  for (int64_t s : sales) codes.merge(CancelledCodes(q2, s));
+  const int64_t new_cursor = StopBeforeOtherSales(ctx, q2, codigo, EndOfRun(codes, codigo), sales);
+
+  std::exception_ptr log_failure;
+  for (int64_t s : sales) PostSaleCancellation(ctx, s, codigo, log_failure);
+
+  q1.ClearSQL();
+  q1.AddSQL(kCancellationCursorUpdate);
+  q1.ParamByName("codigocancelamento").AsInteger(new_cursor);
+  q1.Prepare();
+  q1.ExecSQL();
+  // Moved in memory only once stored: a failed update leaves the cancellation to be posted
+  // again, never passed over.
+  ctx.settings.zentrovia_ultcancelamento = new_cursor;
+  if (log_failure) std::rethrow_exception(log_failure);
+  return true;
+}
+
+void EnviarVendasCanceladas(JobContext& ctx) {
+  const UploadTimerGuard timer_guard(ctx);
+  ctx.store.Reopen();
+  // With nothing to send the reload also picks up a cursor changed by hand in `padrao`.
+  EnviaProximoCancelamento(ctx);
+  ctx.ReloadSettings();
 }
 
 }  // namespace zv

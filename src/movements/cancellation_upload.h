@@ -5,6 +5,15 @@
 
 namespace zv {
 
+// EnviarVendasCanceladas: one step (below) on a reopened connection, then the settings
+// reload.
 void EnviarVendasCanceladas(JobContext& ctx);
+
+// One step of the upload: the lowest cancellation code above the cursor, the cancellation of
+// every sale that has a row at that code (lowest sale first), each followed by its day's
+// closing when it came on a later day, then the cursor moved past the codes posted. Answers
+// false when no cancellation waits. Raises, with the cursor unmoved, when a post gets no
+// verdict, the store fails, or a closing resend fails.
+bool EnviaProximoCancelamento(JobContext& ctx);
 
 }  // namespace zv

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "base/errors.h"
+#include "movements/sales_upload.h"
 
 namespace zv {
 
@@ -170,6 +171,31 @@ std::unique_ptr<TJsonDocObject> NewPayment(int64_t codigo_tipo_pago, Money impor
   pago->AddNumber("importe", importe);
   pago->AddNumber("cotizacion", Money::FromInt(1));
   return pago;
+}
+
+void ReadGuarded(MovementDocument& doc, const std::function<void()>& read) {
+  try {
+    read();
+  } catch (const std::exception& e) {
+    if (!IsDataError(e)) throw;
+    if (!doc.data_error) doc.data_error = std::current_exception();
+  }
+}
+
+// The number stands for the cancellation at the platform, so a cancellation posted again (a
+// stop or a lost store between its post and its cursor update) must carry the same number,
+// or it is counted as a second one. It is therefore drawn from a generator seeded by what
+// identifies the cancellation, the sale and the first code of its run, rather than from the
+// clock. seed_seq, mt19937_64 and the reduction by modulo are exact integer arithmetic that
+// every standard library performs alike (uniform_int_distribution is not), so the Windows and
+// Linux builds give the same number; the modulo's bias over 2^64 is below one in 10^10.
+int64_t PartialCancellationNumber(int64_t venda, int64_t primeiro_codigo) {
+  const auto v = static_cast<uint64_t>(venda);
+  const auto c = static_cast<uint64_t>(primeiro_codigo);
+  std::seed_seq seed{static_cast<uint32_t>(v), static_cast<uint32_t>(v >> 32),
+                     static_cast<uint32_t>(c), static_cast<uint32_t>(c >> 32)};
+  std::mt19937_64 generator(seed);
+  return 100000000 + static_cast<int64_t>(generator() % 900000000u);
 }
 
 int64_t RandomCardDigits() {

@@ -5,6 +5,8 @@
 // write.
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,6 +82,9 @@ struct MovementDocument {
   TJsonObjectList pagos;
   // "[" + document + "]" once the build has finished; empty before and after a failed build.
   std::string batch;
+  // The first data error met while the preparing statements were read: the build raises it,
+  // so the calling job's guard passes the sale over as for an error of the build itself.
+  std::exception_ptr data_error;
 
   ~MovementDocument() { Free(); }
   void Free() {
@@ -110,6 +115,16 @@ std::unique_ptr<TJsonDocObject> NewPayment(int64_t codigo_tipo_pago, Money impor
 // Adds the card fields of a card entry when the authorization is not empty.
 void AddCardFields(TJsonDocObject& pago, const std::string& autorizacao,
                    const std::string& ultimos_digitos, const std::string& bin);
+
+// Runs `read` (values taken from the preparing statements' rows); a data error of the sale
+// (IsDataError) is kept in doc.data_error for the guarded build instead of leaving the job,
+// so a value that cannot be read never holds back the records after it. Any other error
+// (the store went away) goes to the caller.
+void ReadGuarded(MovementDocument& doc, const std::function<void()>& read);
+
+// The nine-digit number of a partial cancellation: 100000000 plus a draw below 900000000,
+// the same for the same sale and first cancellation code on any machine and in any process.
+int64_t PartialCancellationNumber(int64_t venda, int64_t primeiro_codigo);
 
 // A substitute for missing last card digits: a pseudo-random integer from 1000 to 9999.
 int64_t RandomCardDigits();

@@ -16,9 +16,6 @@
 
 namespace zv {
 
-namespace {
-
-// A till named by the platform: a whole number, nothing else ("2.0" or "1x" name no till).
 int64_t TillNumber(const std::string& text) {
   const size_t sign = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
   bool digits = text.size() > sign;
@@ -32,14 +29,13 @@ int64_t TillNumber(const std::string& text) {
   return value;
 }
 
-}  // namespace
-
-void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda) {
+void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda, const std::function<void()>& on_done) {
   MovementDocument doc;
   PreparaDocumentoVenda(ctx, Venda, doc);
   if (ctx.store.StoreQuery1().IsEmpty()) {
     // Only lines on or after the start date may be shown: without one the document would be
     // empty, dated 1899 and addressed to no till.
+    if (on_done) on_done();
     ctx.DoSaveLog("[REENVIO-VENDA= " + std::to_string(Venda) +
                   "]Venda anterior à data de início; não reenviada");
     return;
@@ -51,27 +47,34 @@ void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda) {
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
   // No cursor to move; an answer that is no verdict on the document still raises, so the
   // rest of the day is not posted into a channel that cannot take it.
-  LogAnswerAndAdvance(ctx, retorno, "[REENVIO-VENDA= " + doc.numero + "]", passed_over, [] {});
+  LogAnswerAndAdvance(ctx, retorno, "[REENVIO-VENDA= " + doc.numero + "]", passed_over, [&] {
+    if (on_done) on_done();
+  });
 }
 
-void CarregaVendasReenvioZentrovia(JobContext& ctx, DateTime DataVenda,
-                                   const std::string& Terminal) {
+void CarregaVendasReenvioZentrovia(JobContext& ctx, DateTime DataVenda, const std::string& Terminal,
+                                   const std::string& progress_key) {
   ctx.timer.Disable();
   // The sales are walked here while each resend runs its own statements on the other two
   // queries.
   TStoreQuery& q3 = ctx.store.StoreQuery3();
   q3.ClearSQL();
   q3.AddSQL(movement_sql::kResendSalesStatement);
-  if (!Terminal.empty()) {
-    q3.AddSQL(movement_sql::kResendSalesTillCondition);
-    q3.ParamByName("terminal").AsInteger(TillNumber(Terminal));
-  }
+  if (!Terminal.empty()) q3.AddSQL(movement_sql::kResendSalesTillCondition);
+  // In sale order, as the sales upload sent them.
+  q3.AddSQL(" order by 1");
+  if (!Terminal.empty()) q3.ParamByName("terminal").AsInteger(TillNumber(Terminal));
   q3.ParamByName("datavenda").AsDate(DataVenda);
   q3.Prepare();
   q3.Open();
   for (; !q3.Eof(); q3.Next()) {
     if (ctx.StopRequested()) return;
-    ReenviaVendaZentrovia(ctx, q3.FieldByName("venda").AsInteger());
+    const int64_t venda = q3.FieldByName("venda").AsInteger();
+    const std::string key = progress_key + "|venda " + std::to_string(venda);
+    if (!progress_key.empty() && ctx.resend_progress.Done(key)) continue;
+    ReenviaVendaZentrovia(ctx, venda, [&] {
+      if (!progress_key.empty()) ctx.resend_progress.MarkDone(key);
+    });
   }
   ctx.ReloadSettings();
 }

@@ -43,6 +43,21 @@ inline constexpr const char* kSaleCursorUpdate =
 inline constexpr const char* kNextCancellationStatement =
     "select first 1 coalesce(v.venda, 0) as venda, coalesce(v.codigocancelamento, 0) as codigocancelamento from  vendas v where v.codigocancelamento > :zentrovia_ultcancelamento and   v.data + 0 >= :datainicio and   v.codigoproduto not in ('XXDESCONTOXX',  'XXACRESCIMOXX',  'XXENTREGAXX',  'RECARGACELULAR')";
 
+// Every sale with a row at the code found, lowest sale first: two sales sharing a code are
+// both posted before the cursor passes it. Same conditions as the next-cancellation statement.
+inline constexpr const char* kSalesAtCancellationCodeStatement =
+    "select distinct v.venda as venda from vendas v where v.codigocancelamento = :codigocancelamento and v.data + 0 >= :datainicio and v.codigoproduto not in ('XXDESCONTOXX',  'XXACRESCIMOXX',  'XXENTREGAXX',  'RECARGACELULAR') order by 1";
+
+// The codes of every cancelled row of a sale, the surcharge and discount rows included: they
+// decide how far the run of codes posted together reaches.
+inline constexpr const char* kCancelledCodesStatement =
+    "select v.codigocancelamento as codigocancelamento from vendas v where v.venda = :venda and v.cancelamento is not null and v.codigocancelamento is not null";
+
+// Codes after the one found, up to the end of its run, that the next-cancellation statement
+// would find for another sale: the cursor stops short of the first of them.
+inline constexpr const char* kCodesInRunStatement =
+    "select v.venda as venda, v.codigocancelamento as codigocancelamento from vendas v where v.codigocancelamento > :primeiro and v.codigocancelamento <= :ultimo and v.data + 0 >= :datainicio and v.codigoproduto not in ('XXDESCONTOXX',  'XXACRESCIMOXX',  'XXENTREGAXX',  'RECARGACELULAR')";
+
 inline constexpr const char* kRemainingLinesStatement =
     "select v.sequencial as sequencial from vendas v where v.venda = :venda and v.cancelamento is null";
 

@@ -177,7 +177,7 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
   q1.Open();
 
   ctx.platform.RequestTill = q1.FieldByName("terminal").AsString();
-  movement::ReadSaleHeader(q1, Doc);
+  movement::ReadGuarded(Doc, [&] { movement::ReadSaleHeader(q1, Doc); });
 
   Doc.canal = 1;
   Doc.canal_descricao.clear();
@@ -188,7 +188,8 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
 
   OpenSale(q2, kSurchargeStatement, Venda);
   // A second surcharge or delivery line of the same sale is not added.
-  Doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney();
+  movement::ReadGuarded(
+      Doc, [&] { Doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney(); });
 
   q2.ClearSQL();
   q2.AddSQL(kAdditionalDiscountStatement);
@@ -196,7 +197,9 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
   q2.ParamByName("codigoproduto").AsString("XXDESCONTOXX");
   q2.Prepare();
   q2.Open();
-  if (!q2.IsEmpty()) Doc.additional_discount = q2.FieldByName("desconto").AsMoney();
+  movement::ReadGuarded(Doc, [&] {
+    if (!q2.IsEmpty()) Doc.additional_discount = q2.FieldByName("desconto").AsMoney();
+  });
 
   OpenSale(q2, kCancellationShapeStatement, Venda);
   // More than one distinct value: some lines cancelled and some not.
@@ -207,7 +210,8 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
   }
   if (Doc.partial) {
     OpenSale(q2, kPartialCancellationStatement, Venda);
-    Doc.partial_total = q2.FieldByName("totalcancelamentoparcial").AsMoney();
+    movement::ReadGuarded(
+        Doc, [&] { Doc.partial_total = q2.FieldByName("totalcancelamentoparcial").AsMoney(); });
   }
   q2.ClearSQL();
 }

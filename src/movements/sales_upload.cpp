@@ -31,6 +31,7 @@ bool IsDataError(const std::exception& e) {
 bool MontaDocumentoOuPassa(JobContext& ctx, MovementDocument& doc,
                            const std::string& error_prefix) {
   try {
+    if (doc.data_error) std::rethrow_exception(doc.data_error);
     MontaDocumentoVenda(ctx, doc);
     return false;
   } catch (const std::exception& e) {

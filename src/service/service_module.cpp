@@ -35,7 +35,8 @@ TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
                [this](const std::string& msg) { DoSaveLog(msg); },
                [this] { return stopping_.load(); },
                env_.date_separator,
-               ServiceOptions{}},
+               ServiceOptions{},
+               ResendProgress{}},
       cycle_(
           ZentroviaTimer, *env_.clock, [this](const std::string& msg) { DoSaveLog(msg); },
           settings_, *this) {

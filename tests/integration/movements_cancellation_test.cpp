@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "movements/movement_document.h"
 #include "support/movement_fixture.h"
 
 namespace zv {
@@ -33,29 +34,20 @@ class CancellationUploadTest : public test::MovementFixture {
   }
 
   // Runs the upload and checks that it had the closing of `day` ("dd/mm/yyyy"; "" for none)
-  // and `till` sent again. While this build's closing resend is a placeholder that refuses
-  // with ENotAvailable, the refusal is what shows the call.
+  // and `till` sent again.
   void UploadExpectingClosingResend(const std::string& day, const std::string& till) {
     const size_t closings_before = ClosingPosts().size();
-    bool placeholder = false;
-    try {
-      Service().EnviarVendasCanceladas();
-    } catch (const ENotAvailable& e) {
-      placeholder = true;
-      EXPECT_NE(std::string(e.what()).find("ReenviaCaixaZentrovia"), std::string::npos);
-    }
+    Service().EnviarVendasCanceladas();
     if (day.empty()) {
-      EXPECT_FALSE(placeholder) << "closing resend called";
-      EXPECT_EQ(ClosingPosts().size(), closings_before);
+      EXPECT_EQ(ClosingPosts().size(), closings_before) << "closing resend called";
       return;
     }
-    if (placeholder) return;
     const auto closings = ClosingPosts();
     ASSERT_GT(closings.size(), closings_before) << "no closing resend";
     EXPECT_EQ(
         closings[closings_before].path,
         "/api-minoristas/api/v2/minoristas/7/locales/3/cajas/" + till + "/cierresDiarios/lotes");
-    EXPECT_TRUE(HasLogLine(std::regex(R"(\[REENVIO-CAIXA:)" + day + R"(\].*)")));
+    EXPECT_TRUE(HasLogLine(std::regex(R"(\[REENVIO-CAIXA:)" + day + R"(\]Ok:\d+)")));
   }
 };
 
@@ -332,7 +324,6 @@ TEST_F(CancellationUploadTest, APostWithoutVerdictKeepsTheCursorAndTheClosing) {
     SCOPED_TRACE(f.name);
     f.set();
     timer.Disable();
-    // ERESTException, not the closing resend's refusal: the closing is not sent again.
     EXPECT_THROW(Service().EnviarVendasCanceladas(), ERESTException);
     f.clear();
     EXPECT_EQ(Cursor(), "40");
@@ -382,6 +373,150 @@ TEST_F(CancellationUploadTest, AStoreErrorKeepsTheCursorBrokenDataIsPassedOver) 
       raw, std::regex(ts + R"(\r\n)" + ts + R"(Erro: EConversionError\r\nMensagem: [^\r]+\r\n)" +
                       "(?:" + ts + R"(\r\n)?)" + ts + R"(\[CancT= 5051\][^\r\n]*\r\n)")))
       << raw;
+}
+
+TEST_F(CancellationUploadTest, APartialCancellationPostedAgainKeepsItsNumber) {
+  Sql({SaleLine{.venda = 11, .coo = "5011"}.Sql(),
+       SaleLine{.venda = 11, .seq = 2, .cancelamento = "'2026-12-07'", .codcanc = "41"}.Sql(),
+       SaleLine{.venda = 12, .coo = "5012"}.Sql(),
+       SaleLine{.venda = 12, .seq = 2, .cancelamento = "'2026-12-07'", .codcanc = "42"}.Sql()});
+  ConnectOk();
+  const std::regex numero(R"re("numero":"-(\d{9})")re");
+  auto number_of = [&](const fake::RecordedRequest& post) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(post.body, m, numero)) << post.body;
+    return m.size() > 1 ? m[1].str() : "";
+  };
+
+  Service().EnviarVendasCanceladas();
+  // Posted again, as after a stop between the post and the cursor update.
+  Sql({"update padrao set zentrovia_ultcancelamento = 40"});
+  Service().GetCredenciaisZentrovia();
+  Service().EnviarVendasCanceladas();
+  Service().EnviarVendasCanceladas();
+  const auto posts = MovementPosts();
+  ASSERT_EQ(posts.size(), 3u);
+  EXPECT_EQ(posts[1].body, posts[0].body);
+  EXPECT_EQ(number_of(posts[0]), std::to_string(movement::PartialCancellationNumber(11, 41)));
+  EXPECT_EQ(number_of(posts[2]), std::to_string(movement::PartialCancellationNumber(12, 42)));
+  EXPECT_NE(number_of(posts[2]), number_of(posts[0]));
+  EXPECT_EQ(Cursor(), "42");
+}
+
+TEST_F(CancellationUploadTest, WhichSalesACodeStandsFor) {
+  Sql({// Code 41 sits on a row that is not cancelled: nothing to post for it.
+       SaleLine{.venda = 60, .codcanc = "41", .coo = "5060"}.Sql(),
+       // A cancelled surcharge row (code 43) between two product rows of the same sale.
+       SaleLine{.venda = 61, .cancelamento = "'2026-12-07'", .codcanc = "42", .coo = "5061"}.Sql(),
+       SaleLine{.venda = 61,
+                .seq = 2,
+                .cancelamento = "'2026-12-07'",
+                .codcanc = "43",
+                .codigo = "'XXACRESCIMOXX'",
+                .unit = "2",
+                .subtotal = "2",
+                .total = "2",
+                .automatico = "2",
+                .coo = "5061"}
+           .Sql(),
+       SaleLine{
+           .venda = 61, .seq = 3, .cancelamento = "'2026-12-07'", .codcanc = "44", .coo = "5061"}
+           .Sql(),
+       // Two sales sharing code 45; sale 63 stored first.
+       SaleLine{.venda = 63, .cancelamento = "'2026-12-07'", .codcanc = "45", .coo = "5063"}.Sql(),
+       SaleLine{.venda = 62, .cancelamento = "'2026-12-07'", .codcanc = "45", .coo = "5062"}.Sql(),
+       // A sale whose code follows the shared one closely is not passed over either.
+       SaleLine{.venda = 64, .cancelamento = "'2026-12-07'", .codcanc = "46", .coo = "5064"}
+           .Sql()});
+  ConnectOk();
+  auto numbers = [&] {
+    std::vector<std::string> out;
+    static const std::regex numero(R"re("numero":"(-?\d+)")re");
+    for (const auto& p : MovementPosts()) {
+      std::smatch m;
+      out.push_back(std::regex_search(p.body, m, numero) ? m[1].str() : p.body);
+    }
+    return out;
+  };
+  struct Step {
+    std::vector<std::string> posted;
+    std::string cursor;
+  };
+  const std::vector<Step> steps = {
+      {{}, "41"},
+      {{"-5061"}, "44"},
+      {{"-5061", "-5062", "-5063"}, "45"},
+      {{"-5061", "-5062", "-5063", "-5064"}, "46"},
+      {{"-5061", "-5062", "-5063", "-5064"}, "46"},
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE(i);
+    Service().EnviarVendasCanceladas();
+    EXPECT_EQ(numbers(), steps[i].posted);
+    EXPECT_EQ(Cursor(), steps[i].cursor);
+  }
+  EXPECT_TRUE(HasLogLine(std::regex(R"(\[Canc= 41\]Venda 60 sem item cancelado.*)")));
+  // The surcharge row counts in the document as the sale's cancelled surcharge.
+  EXPECT_NE(MovementPosts()[0].body.find(R"("recargoTotal":2,)"), std::string::npos)
+      << MovementPosts()[0].body;
+}
+
+TEST_F(CancellationUploadTest, AFailedClosingResendKeepsTheCursor) {
+  Sql({SaleLine{.venda = 39, .coo = "5039"}.Sql(),
+       SaleLine{.venda = 40, .cancelamento = "'2026-12-08'", .codcanc = "41", .coo = "5040"}
+           .Sql()});
+  ConnectOk();
+  struct Failure {
+    const char* name;
+    fake::Fault fault;
+    std::string message;
+  };
+  const std::vector<Failure> failures = {
+      {"503",
+       {"/cierresDiarios/", 503, "busy", "text/plain", 0, -1},
+       "HTTP/1.1 503 Service Unavailable"},
+      {"a login page",
+       {"/cierresDiarios/", 200, "<html>login</html>", "text/html", 0, -1},
+       "Erro: JSON inválido"},
+      {"an answer about nothing", {"/cierresDiarios/", 200, "{}", "application/json", 0, -1}, "{}"},
+  };
+  for (const Failure& f : failures) {
+    SCOPED_TRACE(f.name);
+    platform_.ClearFaults();
+    platform_.AddFault(f.fault, "POST", 0);
+    EXPECT_THROW(Service().EnviarVendasCanceladas(), ERESTException);
+    EXPECT_EQ(Cursor(), "40");
+    EXPECT_EQ(Service().Settings().zentrovia_ultcancelamento, 40);
+    const auto log = LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Erro Reenvio Caixa Total: ERESTException");
+    EXPECT_EQ(log.back(), "Mensagem: " + f.message);
+  }
+  platform_.ClearFaults();
+  UploadExpectingClosingResend("07/12/2026", "2");
+  EXPECT_EQ(Cursor(), "41");
+  const auto posts = MovementPosts();
+  ASSERT_EQ(posts.size(), failures.size() + 1);
+  // The cancellation went again each time, the same document.
+  for (const auto& p : posts) EXPECT_EQ(p.body, posts[0].body);
+}
+
+TEST_F(CancellationUploadTest, AValueReadBeforeTheBuildPassesOnlyItsCancellationOver) {
+  Sql({"alter table vendas alter column cancelamento type varchar(20)",
+       SaleLine{.venda = 70, .cancelamento = "'ontem'", .codcanc = "41", .coo = "5070"}.Sql(),
+       SaleLine{.venda = 71, .cancelamento = "'2026-12-07'", .codcanc = "42", .coo = "5071"}
+           .Sql()});
+  ConnectOk();
+  Service().EnviarVendasCanceladas();
+  ASSERT_EQ(MovementPosts().size(), 1u);
+  EXPECT_EQ(MovementPosts()[0].body, "");
+  EXPECT_EQ(Cursor(), "41");
+  EXPECT_TRUE(HasLogLine(std::regex("Erro: EConversionError")));
+
+  Service().EnviarVendasCanceladas();
+  ASSERT_EQ(MovementPosts().size(), 2u);
+  EXPECT_NE(MovementPosts()[1].body.find(R"("numero":"-5071")"), std::string::npos);
+  EXPECT_EQ(Cursor(), "42");
 }
 
 }  // namespace

@@ -570,6 +570,39 @@ TEST_F(SalesUploadTest, SaleWhoseDocumentCannotBeBuiltIsPostedEmptyAndPassedOver
   EXPECT_EQ(Cursor(), "2");
 }
 
+// The values read while the sale's statements run (its surcharge, its additional discount, its
+// partial-cancellation total) are the sale's own data too: one that cannot be read passes that
+// sale over, never holds back the sales after it.
+TEST_F(SalesUploadTest, AValueReadBeforeTheBuildPassesOnlyItsSaleOver) {
+  const std::string beyond = "9999999999999999.99";  // more than the money type holds
+  Sql({"alter table vendas alter column subtotal type numeric(18,2)",
+       "alter table vendas alter column precototal type numeric(18,2)", Line{.venda = 1}.Sql(),
+       Line{.venda = 1, .seq = 2, .codigo = "'XXACRESCIMOXX'", .subtotal = beyond}.Sql(),
+       Line{.venda = 2}.Sql(),
+       Line{.venda = 2,
+            .seq = 2,
+            .codigo = "'XXDESCONTOXX'",
+            .produto = "'Desconto Adicional'",
+            .subtotal = beyond}
+           .Sql(),
+       Line{.venda = 3}.Sql(),
+       Line{.venda = 3, .seq = 2, .cancelamento = "'2026-12-06'", .total = beyond}.Sql(),
+       Line{.venda = 4, .coo = "5004"}.Sql()});
+  ConnectOk();
+  for (int venda = 1; venda <= 3; ++venda) {
+    SCOPED_TRACE(venda);
+    Service().EnviarVendasZentrovia();
+    EXPECT_EQ(Posts().back().body, "");
+    EXPECT_EQ(Cursor(), std::to_string(venda));
+    const auto log = LogMessages();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Erro: EConversionError"), venda);
+  }
+  Service().EnviarVendasZentrovia();
+  ASSERT_EQ(Posts().size(), 4u);
+  EXPECT_NE(Posts().back().body.find(R"("numero":"5004")"), std::string::npos);
+  EXPECT_EQ(Cursor(), "4");
+}
+
 // Only a verdict on the document moves the cursor: accepted ("idLote") or refused
 // ("errores"). Every other answer says nothing about the sale: the job raises with the
 // answer's text, the cursor stays, and the same sale goes out once the platform answers.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "movements/movement_document.h"
@@ -122,6 +125,36 @@ TEST(MovementJson, TrimText) {
   EXPECT_EQ(TrimText(" \t 00123 \r\n"), "00123");
   EXPECT_EQ(TrimText("   "), "");
   EXPECT_EQ(TrimText("a b"), "a b");
+}
+
+// The number of a partial cancellation names it at the platform: built again (another
+// process, another machine, the Windows build) it must come out the same, and different
+// cancellations must not share one.
+TEST(MovementJson, PartialCancellationNumber) {
+  // Pinned: the same on every standard library, and across versions of this program.
+  EXPECT_EQ(movement::PartialCancellationNumber(11, 41), 711872346);
+  EXPECT_EQ(movement::PartialCancellationNumber(12, 42), 678634326);
+  // Sale and code are not interchangeable.
+  EXPECT_EQ(movement::PartialCancellationNumber(41, 11), 847273130);
+
+  std::set<int64_t> numbers;
+  size_t drawn = 0;
+  int64_t lowest = 999999999, highest = 0;
+  for (int64_t venda : {1LL, 2LL, 11LL, 5000LL, 123456789LL, 1LL << 40})
+    for (int64_t codigo : {0LL, 1LL, 41LL, 42LL, 1000000LL, 1LL << 33}) {
+      const int64_t n = movement::PartialCancellationNumber(venda, codigo);
+      EXPECT_GE(n, 100000000);
+      EXPECT_LE(n, 999999999);
+      EXPECT_EQ(n, movement::PartialCancellationNumber(venda, codigo));
+      numbers.insert(n);
+      lowest = std::min(lowest, n);
+      highest = std::max(highest, n);
+      ++drawn;
+    }
+  EXPECT_EQ(numbers.size(), drawn);
+  // Spread over the range, not bunched at one end.
+  EXPECT_LT(lowest, 400000000);
+  EXPECT_GT(highest, 700000000);
 }
 
 }  // namespace
