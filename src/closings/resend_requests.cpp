@@ -24,7 +24,8 @@ using Resend = std::function<void(DateTime day, const std::string& till)>;
 // for: the job then ends at once.
 bool ProcessList(JobContext& ctx, const TZentrovRetornos& retorno, const std::string& tipo,
                  const char* error_prefix, const Resend& resend) {
-  const std::optional<JsonValue> list = ParseJson(retorno.json_retorno);
+  const std::optional<JsonValue> list =
+      ParseJsonAnswer(retorno.json_retorno, "resend request list " + tipo);
   // Not a list at all (an empty body, a proxy's page): the poll must not count as done, and
   // the cycle's pause keeps it from being asked again every few seconds.
   if (!list) throw EConversionError("resend request list is not JSON");
@@ -33,7 +34,8 @@ bool ProcessList(JobContext& ctx, const TZentrovRetornos& retorno, const std::st
     return true;
   }
   try {
-    for (const JsonValue& element : list->Items()) {
+    for (const JsonValue& element :
+         BoundedItems(*list, kMaxResendRequests, "resend request list " + tipo)) {
       if (ctx.StopRequested()) return false;
       const JsonValue& request = AsObject(element);
       const DateTime fecha = GetDate(request, "fecha");

@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "jobs/job_guard.h"
 #include "os/system.h"
 
 namespace zv {
@@ -81,7 +82,7 @@ CycleOutcome TSyncCycle::Run() {
       return CycleOutcome::Connected;
     }
     const ZentroviaJob job = NextJob(now, today);
-    steps_.RunJob(job);
+    RunJobGuarded([&] { steps_.RunJob(job); });
     FCooldownUntil = DateTime();
     timer_.Rearm(kIntervalAfterJob);
     return CycleOutcome::JobDone;

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "fake-platform/fake_platform.h"
+#include "platform/json_helpers.h"
+#include "promotions/promo_model.h"
 #include "promotions/promotion_import.h"
 #include "store/fb_conn.h"
 #include "support/store_fixture.h"
@@ -396,7 +398,24 @@ TEST_F(PromotionImportTest, EachKindOfAnswerIsLoggedAndStampedAsItDeserves) {
     bool stamped;
   };
   const std::string login = R"({"code":"ERROR_LOGIN","message":"Usuario o clave incorrectos"})";
+  // Far more promotions, or far more JSON values, than any real answer: refused before the
+  // memory they would take is taken.
+  std::string many_promotions = R"({"results":[{})";
+  for (size_t i = 1; i <= kMaxPromotions; ++i) many_promotions += ",{}";
+  many_promotions += "]}";
+  std::string many_values = R"({"results":[[0)";
+  for (size_t i = 0; i < kJsonMaxValues; ++i) many_values += ",0";
+  many_values += "]]}";
   const std::vector<Case> cases = {
+      {"too many promotions", 200, many_promotions, "application/json",
+       ErrorPair("AtualizaPromo", "EConversionError",
+                 "results: 10001 promotions, more than the 10000 one answer may hold"),
+       true},
+      {"too many values", 200, many_values, "application/json",
+       ErrorPair("AtualizaPromo", "EConversionError",
+                 "promotion answer: more than 1000000 JSON values, far more than any real answer "
+                 "holds"),
+       true},
       {"empty body", 200, "", "application/json", {}, true},
       {"empty list", 200, R"({"results":[]})", "application/json", {Ok("P", "atualizadas")}, true},
       {"login refused", 401, login, "application/json",
