@@ -13,6 +13,7 @@
 #include "os/system.h"
 #include "service/foreground.h"
 #include "service/sync_cycle.h"
+#include "store/store_indexes.h"
 #include "store/store_session.h"
 #include "store/store_settings.h"
 
@@ -187,6 +188,8 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
     out << "  " << Padded("GEN_CESTASPROMOCIONAIS", 30)
         << Count(q, "select gen_id(GEN_CESTASPROMOCIONAIS, 0) as n from rdb$database", nullptr)
         << "\n";
+
+    WriteIndexReport(q, out);
 
     out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date())) << std::endl;
     return kExitOk;
