@@ -182,12 +182,13 @@ class PromotionWriter {
   }
 
   // A BIN cut, or with "?" for a character the store's code page lacks, would name other
-  // cards; without it the promotion would miss the cards it names.
+  // cards; without it the promotion would miss the cards it names. An empty one names none
+  // and is passed over.
   void CheckBins() const {
     const ColumnSize* bin_column = columns_.Find("ZENTROVA_PROMOCOES_BIN", "BIN");
     for (const TFormasPago& method : p_.Detalles()->Condiciones()->FormasPago()) {
       for (const std::string& bin : method.Bines()) {
-        if (!KeyFits(bin, bin_column)) {
+        if (!bin.empty() && !KeyFits(bin, bin_column)) {
           throw EConversionError("bines \"" + bin + "\": not a BIN the store can hold whole");
         }
       }
@@ -298,6 +299,7 @@ class PromotionWriter {
   void WriteBinRows() {
     for (const TFormasPago& method : p_.Detalles()->Condiciones()->FormasPago()) {
       for (const std::string& bin : method.Bines()) {
+        if (bin.empty()) continue;
         TStoreQuery& q = Begin(promotions_sql::kBinRow);
         q.ParamByName("CODIGOPROMOCAO").AsInteger(p_.Id());
         q.ParamByName("BIN").AsString(bin);

@@ -473,7 +473,7 @@ TEST_F(PromotionImportTest, DatesAndTextsAreWrittenAsTheStoreHoldsThem) {
           Details(R"("precio":1,)", {Item(1, {kA})}) + "}",
       Promo(505, "DESCUENTO_VARIABLE",
             Details(R"("descuento":1,)", {Item(1, {odd, "789012345678901234567", "", kA})},
-                    {Pay(13, {"411111"})})),
+                    {Pay(13, {"", "411111"})})),
       Promo(506, "ADICIONAL_REGALO", Details("", {Item(1, {odd})}, {}, Benefits({Item(1, {kB})}))),
       Promo(507, "DESCUENTO_VARIABLE",
             Details(R"("descuento":1,)", {Item(1, {kA})}, {Pay(13, {"411111", "12345678901"})})),
