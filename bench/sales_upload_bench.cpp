@@ -64,6 +64,7 @@
 #include "store/fb_client.h"
 #include "store/fb_conn.h"
 #include "store/sql_params.h"
+#include "store/store_indexes.h"
 #include "store/store_query.h"
 
 namespace fs = std::filesystem;
@@ -715,6 +716,12 @@ int main(int argc, char** argv) {
       "Sales upload: SrvZentrovia -SYNC -NOPROBE, %lld sales per store in three rounds (times in "
       "ms)\n",
       static_cast<long long>(opt.sales));
+  // Every store below has these indexes and no other, as the sample store builds it.
+  std::string indexes;
+  for (const zv::NeededIndex& n : zv::NeededIndexes()) {
+    indexes += std::string(indexes.empty() ? "" : ", ") + n.table + "(" + n.column + ")";
+  }
+  std::printf("Store indexes (the ones the statements rely on): %s\n", indexes.c_str());
   std::printf("%5s %11s %7s %5s %7s %9s %9s %8s %8s %8s %7s %7s %7s\n", "days", "vendas rows",
               "build s", "sent", "first", "sync/sale", "min/sale", "sync/min", "CPU sync",
               "CPU min", "peak MB", "idle", "idle*");

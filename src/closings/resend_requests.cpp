@@ -63,7 +63,8 @@ bool LoginRefused(const TZentrovRetornos& retorno, const JsonValue& body) {
 // line and passed over; the others stand.
 std::vector<ResendRequest> ReadRequests(JobContext& ctx, const TZentrovRetornos& retorno,
                                         const std::string& tipo, const char* error_prefix) {
-  const std::optional<JsonValue> list = ParseJson(retorno.json_retorno);
+  const std::optional<JsonValue> list =
+      ParseJsonAnswer(retorno.json_retorno, "resend request list " + tipo);
   // Not a list at all (an empty body, a proxy's page): the poll must not count as done, and
   // the cycle's pause keeps it from being asked again every few seconds.
   if (!list) throw EConversionError("resend request list is not JSON");
@@ -75,7 +76,8 @@ std::vector<ResendRequest> ReadRequests(JobContext& ctx, const TZentrovRetornos&
   }
   std::vector<ResendRequest> requests;
   std::map<std::string, int> seen;  // two requests for the same day are both acted on
-  for (const JsonValue& element : list->Items()) {
+  for (const JsonValue& element :
+       BoundedItems(*list, kMaxResendRequests, "resend request list " + tipo)) {
     try {
       const JsonValue& request = AsObject(element);
       if (GetText(request, "tipo") != tipo) continue;

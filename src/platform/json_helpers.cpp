@@ -54,6 +54,11 @@ JsonValue& JsonValue::Append(JsonValue v) {
   return items_.back();
 }
 
+void JsonValue::Reserve(size_t n) {
+  if (kind_ == Kind::Array) items_.reserve(n);
+  if (kind_ == Kind::Object) members_.reserve(n);
+}
+
 JsonValue& JsonValue::Add(std::string name, JsonValue v) {
   members_.push_back(JsonMember{std::move(name), std::move(v)});
   return members_.back().value;
@@ -95,11 +100,31 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// Two passes over the text. The first checks it and counts the values, and the members or
+// items of every object and array, building nothing, and gives up as soon as the count passes
+// the bound; the second builds the tree with every list reserved at its final size, so the
+// memory taken is the tree's own and no list ever holds a grown copy beside its old one.
 class Parser {
  public:
-  explicit Parser(std::string_view s) : s_(s) {}
+  Parser(std::string_view s, size_t max_values) : s_(s), max_values_(max_values) {}
 
-  bool ParseDocument(JsonValue& out) {
+  // The first pass: whether the text is JSON within the bound.
+  bool Check() {
+    build_ = false;
+    return Document(nullptr);
+  }
+  // The second pass, on a text Check accepted.
+  bool Build(JsonValue& out) {
+    build_ = true;
+    pos_ = 0;
+    values_ = 0;
+    next_list_ = 0;
+    return Document(&out);
+  }
+  bool TooManyValues() const { return too_many_; }
+
+ private:
+  bool Document(JsonValue* out) {
     if (s_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     SkipWs();
     if (!ParseValue(out, 0)) return false;
@@ -107,7 +132,6 @@ class Parser {
     return pos_ == s_.size();
   }
 
- private:
   bool AtEnd() const { return pos_ >= s_.size(); }
   char Peek() const { return s_[pos_]; }
 
@@ -122,37 +146,59 @@ class Parser {
     return true;
   }
 
-  bool ParseValue(JsonValue& out, int depth) {
+  // `out` is nullptr in the first pass.
+  bool ParseValue(JsonValue* out, int depth) {
     if (AtEnd()) return false;
+    if (++values_ > max_values_) {
+      too_many_ = true;
+      return false;
+    }
     switch (Peek()) {
       case '{':
         return ParseObject(out, depth + 1);
       case '[':
         return ParseArray(out, depth + 1);
       case '"': {
-        std::string text;
+        std::string& text = out ? text_ : scratch_;
+        text.clear();
         if (!ParseString(text)) return false;
-        out = JsonValue::String(std::move(text));
+        if (out) *out = JsonValue::String(std::move(text));
         return true;
       }
       case 't':
-        out = JsonValue::Boolean(true);
+        if (out) *out = JsonValue::Boolean(true);
         return Literal("true");
       case 'f':
-        out = JsonValue::Boolean(false);
+        if (out) *out = JsonValue::Boolean(false);
         return Literal("false");
       case 'n':
-        out = JsonValue::Null();
+        if (out) *out = JsonValue::Null();
         return Literal("null");
       default:
         return ParseNumber(out);
     }
   }
 
-  bool ParseObject(JsonValue& out, int depth) {
+  // The first pass notes a list's length where the second finds it: lists are met in the same
+  // order both times.
+  size_t OpenList() {
+    if (build_) return counts_[next_list_++];
+    counts_.push_back(0);
+    return counts_.size() - 1;
+  }
+  void CloseList(size_t slot, size_t count) {
+    if (!build_) counts_[slot] = count;
+  }
+
+  bool ParseObject(JsonValue* out, int depth) {
     if (depth > kMaxDepth) return false;
     ++pos_;  // '{'
-    out = JsonValue::Object();
+    const size_t list = OpenList();
+    if (out) {
+      *out = JsonValue::Object();
+      out->Reserve(list);
+    }
+    size_t count = 0;
     SkipWs();
     if (!AtEnd() && Peek() == '}') {
       ++pos_;
@@ -162,13 +208,15 @@ class Parser {
       SkipWs();
       if (AtEnd() || Peek() != '"') return false;
       std::string name;
-      if (!ParseString(name)) return false;
+      if (!ParseString(out ? name : scratch_)) return false;
+      scratch_.clear();
       SkipWs();
       if (AtEnd() || Peek() != ':') return false;
       ++pos_;
       SkipWs();
-      JsonValue& slot = out.Add(std::move(name), JsonValue());
+      JsonValue* slot = out ? &out->Add(std::move(name), JsonValue()) : nullptr;
       if (!ParseValue(slot, depth)) return false;
+      ++count;
       SkipWs();
       if (AtEnd()) return false;
       if (Peek() == ',') {
@@ -177,16 +225,22 @@ class Parser {
       }
       if (Peek() == '}') {
         ++pos_;
+        CloseList(list, count);
         return true;
       }
       return false;
     }
   }
 
-  bool ParseArray(JsonValue& out, int depth) {
+  bool ParseArray(JsonValue* out, int depth) {
     if (depth > kMaxDepth) return false;
     ++pos_;  // '['
-    out = JsonValue::Array();
+    const size_t list = OpenList();
+    if (out) {
+      *out = JsonValue::Array();
+      out->Reserve(list);
+    }
+    size_t count = 0;
     SkipWs();
     if (!AtEnd() && Peek() == ']') {
       ++pos_;
@@ -194,8 +248,9 @@ class Parser {
     }
     for (;;) {
       SkipWs();
-      JsonValue& slot = out.Append(JsonValue());
+      JsonValue* slot = out ? &out->Append(JsonValue()) : nullptr;
       if (!ParseValue(slot, depth)) return false;
+      ++count;
       SkipWs();
       if (AtEnd()) return false;
       if (Peek() == ',') {
@@ -204,6 +259,7 @@ class Parser {
       }
       if (Peek() == ']') {
         ++pos_;
+        CloseList(list, count);
         return true;
       }
       return false;
@@ -296,7 +352,7 @@ class Parser {
     }
   }
 
-  bool ParseNumber(JsonValue& out) {
+  bool ParseNumber(JsonValue* out) {
     size_t start = pos_;
     if (!AtEnd() && Peek() == '-') ++pos_;
     if (AtEnd() || !IsDigit(Peek())) return false;
@@ -316,12 +372,21 @@ class Parser {
       if (AtEnd() || !IsDigit(Peek())) return false;
       while (!AtEnd() && IsDigit(Peek())) ++pos_;
     }
-    out = JsonValue::Number(std::string(s_.substr(start, pos_ - start)));
+    if (out) *out = JsonValue::Number(std::string(s_.substr(start, pos_ - start)));
     return true;
   }
 
   std::string_view s_;
   size_t pos_ = 0;
+  const size_t max_values_;
+  size_t values_ = 0;
+  bool too_many_ = false;
+  bool build_ = false;
+  // The length of every object and array, in the order they open.
+  std::vector<size_t> counts_;
+  size_t next_list_ = 0;
+  std::string text_;
+  std::string scratch_;
 };
 
 [[noreturn]] void ThrowConversion(JsonValue::Kind from, const char* wanted) {
@@ -349,11 +414,41 @@ bool Digits(std::string_view s, size_t& pos, size_t n, int& out) {
 
 }  // namespace
 
-std::optional<JsonValue> ParseJson(std::string_view text) {
+std::optional<JsonValue> ParseJson(std::string_view text, size_t max_values, bool* too_many) {
+  if (too_many) *too_many = false;
+  Parser p(text, max_values);
+  if (!p.Check()) {
+    if (too_many) *too_many = p.TooManyValues();
+    return std::nullopt;
+  }
   JsonValue v;
-  Parser p(text);
-  if (!p.ParseDocument(v)) return std::nullopt;
+  if (!p.Build(v)) return std::nullopt;
   return v;
+}
+
+std::optional<JsonValue> ParseJson(std::string_view text) {
+  return ParseJson(text, kJsonMaxValues, nullptr);
+}
+
+std::optional<JsonValue> ParseJsonAnswer(std::string_view text, std::string_view what) {
+  bool too_many = false;
+  std::optional<JsonValue> v = ParseJson(text, kJsonMaxValues, &too_many);
+  if (too_many) {
+    throw EConversionError(std::string(what) + ": more than " + std::to_string(kJsonMaxValues) +
+                           " JSON values, far more than any real answer holds");
+  }
+  return v;
+}
+
+const std::vector<JsonValue>& BoundedItems(const JsonValue& list, size_t max_items,
+                                           std::string_view what) {
+  const std::vector<JsonValue>& items = AsArray(list).Items();
+  if (items.size() > max_items) {
+    throw EConversionError(std::string(what) + ": " + std::to_string(items.size()) +
+                           " entries, more than the " + std::to_string(max_items) +
+                           " one answer may hold");
+  }
+  return items;
 }
 
 std::string ValueAsText(const JsonValue& v) {

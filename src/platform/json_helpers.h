@@ -51,6 +51,8 @@ class JsonValue {
 
   // Building (used by the parser; handy for tests and documents).
   JsonValue& Append(JsonValue v);
+  // Room for n items (an array) or members (an object).
+  void Reserve(size_t n);
   JsonValue& Add(std::string name, JsonValue v);
 
   // The first member with this exact name, or nullptr (also when this is no object).
@@ -73,9 +75,32 @@ struct JsonMember {
 // "array", "object".
 const char* JsonKindName(JsonValue::Kind kind);
 
+// The most values (objects, arrays, strings, numbers, literals; members by their values) one
+// parse builds. A parsed value takes about 90 bytes, a member 120, and a text can hold one value
+// in every two bytes ("[0,0,0"), so the platform's 32 MiB answer cap alone would let one answer
+// take a few GB; this bound keeps a tree within about 120 MB. A real answer holds a small part
+// of it: a promotion with 200 articles holds some 700 values, a resend request 4.
+inline constexpr size_t kJsonMaxValues = 1'000'000;
+
 // Strict JSON (RFC 8259); a leading UTF-8 byte order mark is skipped. Nothing for an empty
-// text, for invalid JSON or for nesting deeper than 512 levels.
+// text, for invalid JSON, for nesting deeper than 512 levels or for more than kJsonMaxValues
+// values (found before anything is built).
 std::optional<JsonValue> ParseJson(std::string_view text);
+// The same with a bound of `max_values`; `too_many` tells whether that bound was the reason for
+// giving nothing.
+std::optional<JsonValue> ParseJson(std::string_view text, size_t max_values, bool* too_many);
+// An answer of the platform: as ParseJson, but more than kJsonMaxValues values raise
+// EConversionError "<what>: more than 1000000 JSON values, ..." instead of giving nothing, so
+// that an answer too large is never taken for one that is not JSON.
+std::optional<JsonValue> ParseJsonAnswer(std::string_view text, std::string_view what);
+
+// The most requests one resend request list may hold: years of days for every till.
+inline constexpr size_t kMaxResendRequests = 10'000;
+
+// The items of a list answer: EConversionError when `list` is no array, and
+// "<what>: N entries, more than the M one answer may hold" when it has more than `max_items`.
+const std::vector<JsonValue>& BoundedItems(const JsonValue& list, size_t max_items,
+                                           std::string_view what);
 
 // ---- Typed lookups on an object ----
 // Text: a string gives its text, a number its digits as written, true/false "true"/"false",

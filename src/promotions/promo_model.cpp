@@ -453,6 +453,11 @@ void TRoot::ReadField(int field, const JsonValue& v, const std::string& path) {
   }
   std::vector<PromotionEntry> entries;
   if (const JsonValue* array = ReadArrayValue(v, path)) {
+    if (array->Items().size() > kMaxPromotions) {
+      throw EConversionError(path + ": " + std::to_string(array->Items().size()) +
+                             " promotions, more than the " + std::to_string(kMaxPromotions) +
+                             " one answer may hold");
+    }
     entries.reserve(array->Items().size());
     for (size_t i = 0; i < array->Items().size(); ++i) {
       entries.push_back(ReadPromotion(array->Items()[i], static_cast<int>(i + 1)));

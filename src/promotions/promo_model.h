@@ -263,6 +263,11 @@ class PromotionEntry {
   std::optional<int32_t> refused_id_;
 };
 
+// The most promotions one answer may hold, far above any store's real list. A promotion is
+// refused one by one, each keeping its element and its error, so without a bound a list of
+// millions of small elements would take GBs before the first is looked at.
+inline constexpr size_t kMaxPromotions = 10'000;
+
 class TRoot : public TJsonDTO {
  public:
   // The promotions in document order, readable or refused.

@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "promotions/promotion_pass.h"
 #include "promotions/promotions_sql.h"
+#include "store/store_errors.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -141,6 +142,7 @@ class PromotionWriter {
   // statement: nothing is rolled back in vain and no basket number is spent on it.
   void Check() const {
     if ((payment_path_ || plain_path_) && shape_.has_condition_items) CheckPromotionRow();
+    if (payment_path_ && shape_.has_condition_items) CheckBins();
     if (basket_path_) CheckBasket();
   }
 
@@ -176,6 +178,20 @@ class PromotionWriter {
     } else if (tipo == "DESCUENTO_FIJO") {
       CheckAmount(columns_.Find("ZENTROVA_PROMOCOES", "DESCONTOFIXO"), "DESCONTOFIXO",
                   Details().Descuento());
+    }
+  }
+
+  // A BIN cut, or with "?" for a character the store's code page lacks, would name other
+  // cards; without it the promotion would miss the cards it names. An empty one names none
+  // and is passed over.
+  void CheckBins() const {
+    const ColumnSize* bin_column = columns_.Find("ZENTROVA_PROMOCOES_BIN", "BIN");
+    for (const TFormasPago& method : p_.Detalles()->Condiciones()->FormasPago()) {
+      for (const std::string& bin : method.Bines()) {
+        if (!bin.empty() && !KeyFits(bin, bin_column)) {
+          throw EConversionError("bines \"" + bin + "\": not a BIN the store can hold whole");
+        }
+      }
     }
   }
 
@@ -223,15 +239,17 @@ class PromotionWriter {
 
   // The payment-method and plain paths: the promotion row once per condition item (it ends
   // with the last item's values), each article's product row and, on the payment-method path,
-  // the BIN rows after every product row.
+  // the BIN rows once after all of them (none when no item has an article).
   void WriteItemsPath(const char* promotion_statement, bool bins) {
+    bool any_article = false;
     for (const TItems& item : ConditionItems()) {
       WritePromotionRow(promotion_statement, item);
       for (const TArticulos& article : item.Articulos()) {
         WriteProductRow(article);
-        if (bins) WriteBinRows();
+        any_article = true;
       }
     }
+    if (bins && any_article) WriteBinRows();
   }
 
   void WritePromotionRow(const char* statement, const TItems& item) {
@@ -258,8 +276,11 @@ class PromotionWriter {
     Run(q);
   }
 
-  // A product row the store refuses (a product it does not know, for one) is left out; the
-  // promotion goes on without it.
+  // A product the store does not know is left out (its product row names no product of the
+  // store, which refuses it; the statement's own changes are undone and the transaction goes
+  // on), and so is a code the store could not hold whole, as no product of the store has it.
+  // Any other error (a lock time-out, an update conflict, a lost connection) refuses the whole
+  // promotion.
   void WriteProductRow(const TArticulos& article) {
     if (!KeyFits(article.CodigoBarras(),
                  columns_.Find("ZENTROVA_PROMOCOES_PRODUTOS", "CODIGOPRODUTO"))) {
@@ -270,29 +291,24 @@ class PromotionWriter {
       q.ParamByName("CODIGOPROMOCAO").AsInteger(p_.Id());
       q.ParamByName("CODIGOPRODUTO").AsString(article.CodigoBarras());
       Run(q);
-    } catch (const Exception&) {
-      // A connection lost here fails the promotion's next statement or its commit.
+    } catch (const EMissingReference&) {
     }
   }
 
+  // Check made sure every BIN fits its column.
   void WriteBinRows() {
-    const ColumnSize* bin_column = columns_.Find("ZENTROVA_PROMOCOES_BIN", "BIN");
     for (const TFormasPago& method : p_.Detalles()->Condiciones()->FormasPago()) {
       for (const std::string& bin : method.Bines()) {
-        if (!KeyFits(bin, bin_column)) continue;
-        try {
-          TStoreQuery& q = Begin(promotions_sql::kBinRow);
-          q.ParamByName("CODIGOPROMOCAO").AsInteger(p_.Id());
-          q.ParamByName("BIN").AsString(bin);
-          if (method.CodigoTipoPago() == 13) {
-            q.ParamByName("CREDITODEBITO").AsString("D");
-          } else if (method.CodigoTipoPago() == 10) {
-            q.ParamByName("CREDITODEBITO").AsString("C");
-          }
-          Run(q);
-        } catch (const Exception&) {
-          // As for a product row.
+        if (bin.empty()) continue;
+        TStoreQuery& q = Begin(promotions_sql::kBinRow);
+        q.ParamByName("CODIGOPROMOCAO").AsInteger(p_.Id());
+        q.ParamByName("BIN").AsString(bin);
+        if (method.CodigoTipoPago() == 13) {
+          q.ParamByName("CREDITODEBITO").AsString("D");
+        } else if (method.CodigoTipoPago() == 10) {
+          q.ParamByName("CREDITODEBITO").AsString("C");
         }
+        Run(q);
       }
     }
   }

@@ -39,7 +39,7 @@ bool ReadPromotionAnswer(const TZentrovRetornos& answer, TRoot& root) {
   }
   const std::string& body = answer.json_retorno;
   if (body.empty() || body == "[]") return false;
-  const std::optional<JsonValue> value = ParseJson(body);
+  const std::optional<JsonValue> value = ParseJsonAnswer(body, "promotion answer");
   const bool readable = value && (value->IsObject() || value->IsNull() ||
                                   (value->IsArray() && value->Items().empty()));
   if (!readable) throw EConversionError("The input value is not a valid Object");

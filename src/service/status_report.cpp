@@ -14,6 +14,7 @@
 #include "service/foreground.h"
 #include "service/job_retry_status.h"
 #include "service/sync_cycle.h"
+#include "store/store_indexes.h"
 #include "store/store_session.h"
 #include "store/store_settings.h"
 
@@ -188,6 +189,8 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
     out << "  " << Padded("GEN_CESTASPROMOCIONAIS", 30)
         << Count(q, "select gen_id(GEN_CESTASPROMOCIONAIS, 0) as n from rdb$database", nullptr)
         << "\n";
+
+    WriteIndexReport(q, out);
 
     const TJobRetryTimes retries = WriteJobRetryStatus(out, exe_dir + "Zentrovia.log", now);
     out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date(), retries))

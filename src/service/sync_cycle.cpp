@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "jobs/job_guard.h"
 #include "os/system.h"
 
 namespace zv {
@@ -116,7 +117,7 @@ CycleOutcome TSyncCycle::Run() {
     }
     const ZentroviaJob job = NextJob(now, today);
     running = job;
-    steps_.RunJob(job);
+    RunJobGuarded([&] { steps_.RunJob(job); });
     // The resend poll and the promotion import catch some of their errors themselves and
     // return with their stamp where it was: that is a failure too, or the job would be
     // chosen again at once. (The daily closing raises its errors; it may return with a day

@@ -26,6 +26,9 @@ std::string FbStatusText(FbClientLibrary& lib, const Firebird::IStatus* status);
 bool FbConnectionLost(const Firebird::IStatus* status);
 // Whether a status vector carries this error code anywhere.
 bool FbHasError(const Firebird::IStatus* status, intptr_t code);
+// Raises the error of a failed statement: EMissingReference (store/store_errors.h) for a key
+// its target table does not hold, EDatabaseError otherwise.
+[[noreturn]] void ThrowStatementError(const Firebird::IStatus* status, const std::string& text);
 
 // A status object for one series of calls; throws Firebird::FbException on error.
 class FbStatus {

@@ -160,7 +160,7 @@ void FbStatement::OnServer(Body body) {
       CloseOrRelease(lost ? Release::kDrop : Release::kKeepPrepared);
       if (lost && attempt == 0 && !sent && c.options.auto_reconnect && !c.impl().in_transaction)
         continue;
-      throw EDatabaseError(text);
+      ThrowStatementError(e.getStatus(), text);
     } catch (...) {
       CloseOrRelease(Release::kKeepPrepared);
       throw;

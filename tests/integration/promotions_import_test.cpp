@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "fake-platform/fake_platform.h"
+#include "platform/json_helpers.h"
+#include "promotions/promo_model.h"
 #include "promotions/promotion_import.h"
 #include "store/fb_conn.h"
 #include "support/store_fixture.h"
@@ -396,7 +398,24 @@ TEST_F(PromotionImportTest, EachKindOfAnswerIsLoggedAndStampedAsItDeserves) {
     bool stamped;
   };
   const std::string login = R"({"code":"ERROR_LOGIN","message":"Usuario o clave incorrectos"})";
+  // Far more promotions, or far more JSON values, than any real answer: refused before the
+  // memory they would take is taken.
+  std::string many_promotions = R"({"results":[{})";
+  for (size_t i = 1; i <= kMaxPromotions; ++i) many_promotions += ",{}";
+  many_promotions += "]}";
+  std::string many_values = R"({"results":[[0)";
+  for (size_t i = 0; i < kJsonMaxValues; ++i) many_values += ",0";
+  many_values += "]]}";
   const std::vector<Case> cases = {
+      {"too many promotions", 200, many_promotions, "application/json",
+       ErrorPair("AtualizaPromo", "EConversionError",
+                 "results: 10001 promotions, more than the 10000 one answer may hold"),
+       true},
+      {"too many values", 200, many_values, "application/json",
+       ErrorPair("AtualizaPromo", "EConversionError",
+                 "promotion answer: more than 1000000 JSON values, far more than any real answer "
+                 "holds"),
+       true},
       {"empty body", 200, "", "application/json", {}, true},
       {"empty list", 200, R"({"results":[]})", "application/json", {Ok("P", "atualizadas")}, true},
       {"login refused", 401, login, "application/json",
@@ -458,10 +477,14 @@ TEST_F(PromotionImportTest, DatesAndTextsAreWrittenAsTheStoreHoldsThem) {
           Details(R"("precio":1,)", {Item(1, {kA})}) + "}",
       Promo(505, "DESCUENTO_VARIABLE",
             Details(R"("descuento":1,)", {Item(1, {odd, "789012345678901234567", "", kA})},
-                    {Pay(13, {"41\xC5\x82"
-                              "111",
-                              "12345678901", "411111"})})),
+                    {Pay(13, {"", "411111"})})),
       Promo(506, "ADICIONAL_REGALO", Details("", {Item(1, {odd})}, {}, Benefits({Item(1, {kB})}))),
+      Promo(507, "DESCUENTO_VARIABLE",
+            Details(R"("descuento":1,)", {Item(1, {kA})}, {Pay(13, {"411111", "12345678901"})})),
+      Promo(508, "DESCUENTO_VARIABLE",
+            Details(R"("descuento":1,)", {Item(1, {kA})},
+                    {Pay(10, {"41\xC5\x82"
+                              "111"})})),
   }));
   const std::vector<std::string> log = NewLog([&] { Run(); });
 
@@ -490,8 +513,142 @@ TEST_F(PromotionImportTest, DatesAndTextsAreWrittenAsTheStoreHoldsThem) {
             (std::vector<std::string>{Ok("R", "rejeitadas"), "Erro AtualizaPromo: EConversionError",
                                       // The log is written in Windows-1252 too.
                                       "Mensagem: Promoção 506: codigoBarras \"789?\": not a "
-                                      "product code the store can hold whole"}));
+                                      "product code the store can hold whole",
+                                      // A BIN is not passed over: the promotion would miss the
+                                      // cards it names.
+                                      "Erro AtualizaPromo: EConversionError",
+                                      "Mensagem: Promoção 507: bines \"12345678901\": not a BIN "
+                                      "the store can hold whole",
+                                      "Erro AtualizaPromo: EConversionError",
+                                      "Mensagem: Promoção 508: bines \"41?111\": not a BIN the "
+                                      "store can hold whole"}));
   EXPECT_EQ(Generator(), "1");
+}
+
+// The product and BIN rows in the order the store receives them, each write counted: a
+// promotion's BIN rows are written once, after all of its product rows.
+TEST_F(PromotionImportTest, BinRowsAreWrittenOnceAfterThePromotionsProductRows) {
+  Sql({"create table write_order (n integer, what varchar(60))", "create generator gen_write_order",
+       "create trigger products_written for ZENTROVA_PROMOCOES_PRODUTOS before insert or update "
+       "as begin insert into write_order values (gen_id(gen_write_order, 1), "
+       "new.CODIGOPROMOCAO || ' P ' || new.CODIGOPRODUTO); end",
+       "create trigger bins_written for ZENTROVA_PROMOCOES_BIN before insert or update "
+       "as begin insert into write_order values (gen_id(gen_write_order, 1), "
+       "new.CODIGOPROMOCAO || ' B ' || new.BIN); end"});
+  Serve(Doc({
+      Promo(701, "DESCUENTO_VARIABLE",
+            Details(R"("descuento":5,)", {Item(2, {kA, kB}), Item(3, {kC, kUnknown})},
+                    {Pay(13, {"411111", "422222"}), Pay(10, {"433333"})})),
+      // No article: no BIN row, as before.
+      Promo(702, "DESCUENTO_VARIABLE",
+            Details(R"("descuento":5,)", {Item(1, {})}, {Pay(13, {"455555"})})),
+  }));
+  Run();
+  // The unknown product's row is refused by the store and leaves no trace.
+  EXPECT_EQ(Rows("write_order", {"what"}, "n"),
+            (std::vector<std::string>{"701 P " + kA, "701 P " + kB, "701 P " + kC, "701 B 411111",
+                                      "701 B 422222", "701 B 433333"}));
+  EXPECT_EQ(Bins(), (std::vector<std::string>{"701|411111|D", "701|422222|D", "701|433333|C"}));
+  EXPECT_EQ(Rows("ZENTROVA_PROMOCOES", {"CODIGOPROMOCAO"}, "CODIGOPROMOCAO"),
+            (std::vector<std::string>{"701", "702"}));
+}
+
+// Only a product the store does not know is passed over. A row another transaction holds and
+// then commits (an update conflict) refuses the whole promotion: nothing of it stays, the
+// error names it, and the other promotions are written.
+TEST_F(PromotionImportTest, AConflictOnAProductOrBinRowRefusesThePromotionWhole) {
+  struct Case {
+    const char* name;
+    std::string seed;  // the row the other transaction holds
+    std::string lock;
+    std::string table;
+    std::vector<std::string> products;
+    std::vector<std::string> bins;
+  };
+  const std::vector<Case> cases = {
+      {"product row",
+       "insert into ZENTROVA_PROMOCOES_PRODUTOS (CODIGOPROMOCAO, CODIGOPRODUTO) values (802, '" +
+           kB + "')",
+       "update ZENTROVA_PROMOCOES_PRODUTOS set CODIGOPRODUTO = CODIGOPRODUTO "
+       "where CODIGOPROMOCAO = 802",
+       "ZENTROVA_PROMOCOES_PRODUTOS",
+       {"801|" + kA, "802|" + kB, "803|" + kC},
+       {}},
+      {"BIN row",
+       "insert into ZENTROVA_PROMOCOES_BIN (CODIGOPROMOCAO, BIN) values (802, '422222')",
+       "update ZENTROVA_PROMOCOES_BIN set BIN = BIN where CODIGOPROMOCAO = 802",
+       "ZENTROVA_PROMOCOES_BIN",
+       {"801|" + kA, "803|" + kC},
+       {"802|422222|NULL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sql({"delete from ZENTROVA_PROMOCOES", "delete from ZENTROVA_PROMOCOES_PRODUTOS",
+         "delete from ZENTROVA_PROMOCOES_BIN", c.seed});
+    MakeDue();
+    TFBConn fb;
+    TStoreConnection blocker;
+    fb.CreateConn("localhost", db_path, "3050", "SYSDBA", "pelvoxard", blocker);
+    fb.ConfigureConnection(blocker);
+    fb.ConnectConn(blocker);
+    TStoreQuery lock(&blocker);
+    blocker.StartTransaction();
+    lock.AddSQL(c.lock);
+    lock.Prepare();
+    lock.ExecSQL();
+
+    Serve(Doc({
+        Promo(801, "PRECIO_FIJO", Details(R"("precio":1,)", {Item(1, {kA})})),
+        Promo(802, "DESCUENTO_VARIABLE",
+              Details(R"("descuento":5,)", {Item(1, {kA, kUnknown}), Item(1, {kB})},
+                      {Pay(13, {"411111", "422222"})})),
+        Promo(803, "PRECIO_FIJO", Details(R"("precio":3,)", {Item(1, {kC})})),
+    }));
+    // Once the job waits on the held row, the other transaction commits: the job's statement
+    // then fails with an update conflict.
+    const std::string waiting =
+        "from mon$statements s where s.mon$state = 1 and s.mon$attachment_id <> "
+        "current_connection and s.mon$sql_text containing '" +
+        c.table + "' and s.mon$sql_text containing 'UPDATE OR INSERT'";
+    std::atomic<bool> job_done{false};
+    std::atomic<bool> committed{false};
+    std::thread other([&] {
+      while (!job_done) {
+        if (Value("select count(*) " + waiting) != "0") {
+          blocker.Commit();
+          committed = true;
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+    std::vector<std::string> log;
+    PromotionPassCounts counts;
+    try {
+      log = NewLog([&] { counts = Run(); });
+    } catch (...) {
+      job_done = true;
+      other.join();
+      throw;
+    }
+    job_done = true;
+    other.join();
+    if (!committed) blocker.Rollback();
+    ASSERT_TRUE(committed) << "the job never waited on the held row";
+
+    ASSERT_EQ(log.size(), 3u) << ::testing::PrintToString(log);
+    EXPECT_EQ(log[0], Ok("R", "rejeitadas"));
+    EXPECT_EQ(log[1], "Erro AtualizaPromo: EDatabaseError");
+    EXPECT_EQ(log[2].rfind("Mensagem: Promoção 802: ", 0), 0u) << log[2];
+    EXPECT_NE(log[2].find("update conflicts with concurrent update"), std::string::npos) << log[2];
+    EXPECT_EQ(counts.written, 2u);
+    EXPECT_EQ(counts.refused, 1u);
+    EXPECT_EQ(Rows("ZENTROVA_PROMOCOES", {"CODIGOPROMOCAO"}, "CODIGOPROMOCAO"),
+              (std::vector<std::string>{"801", "803"}));
+    // Of 802 only the other transaction's row is left.
+    EXPECT_EQ(Products(), c.products);
+    EXPECT_EQ(Bins(), c.bins);
+  }
 }
 
 // A connection cut while a promotion is being written (the attachment deleted by an

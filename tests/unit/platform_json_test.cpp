@@ -21,6 +21,68 @@ TEST(PlatformJson, RejectsWhatIsNotJson) {
   EXPECT_TRUE(ParseJson(std::string(500, '[') + std::string(500, ']')).has_value());
 }
 
+// The bound on what one parse builds: counted before anything is built, told apart from a
+// text that is not JSON.
+TEST(PlatformJson, AParseBuildsAtMostItsBoundOfValues) {
+  struct Case {
+    const char* text;
+    bool parsed;
+    bool too_many;
+  };
+  const std::vector<Case> cases = {
+      {"[1,2,3,4]", true, false},               // the array and four numbers: five
+      {R"({"a":1,"b":[2,"x"]})", true, false},  // members count by their values
+      {"[1,2,3,4,5]", false, true},
+      {R"([{},{},{},{},{}])", false, true},
+      {R"({"a":{"b":{"c":{"d":{"e":1}}}}})", false, true},
+      {"[1,2", false, false},       // not JSON, and within the bound
+      {"[1,2,3,4,5", false, true},  // the count passes the bound first
+  };
+  for (const Case& c : cases) {
+    bool too_many = !c.too_many;
+    EXPECT_EQ(ParseJson(c.text, 5, &too_many).has_value(), c.parsed) << c.text;
+    EXPECT_EQ(too_many, c.too_many) << c.text;
+  }
+  // Lists reserved at their final size hold what a grown list would.
+  const std::optional<JsonValue> v = ParseJson(R"({"a":[1,[],{"b":"c"}],"d":{}})", 9, nullptr);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->Members().size(), 2u);
+  EXPECT_EQ(v->Find("a")->Items().size(), 3u);
+  EXPECT_EQ(v->Find("a")->Items()[2].Find("b")->Text(), "c");
+  EXPECT_EQ(v->Find("d")->Count(), 0u);
+}
+
+TEST(PlatformJson, AnAnswerOverTheBoundIsAClearErrorAndAListOverItsLengthToo) {
+  std::string at_bound = "[0";
+  for (size_t i = 2; i < kJsonMaxValues; ++i) at_bound += ",0";
+  at_bound += "]";
+  const std::optional<JsonValue> full = ParseJsonAnswer(at_bound, "list");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->Items().size(), kJsonMaxValues - 1);
+  EXPECT_FALSE(ParseJson(at_bound.substr(0, at_bound.size() - 1) + ",0]").has_value());
+  try {
+    ParseJsonAnswer(at_bound.substr(0, at_bound.size() - 1) + ",0]", "resend request list");
+    ADD_FAILURE() << "no error";
+  } catch (const EConversionError& e) {
+    EXPECT_STREQ(e.what(),
+                 "resend request list: more than 1000000 JSON values, far more than any real "
+                 "answer holds");
+  }
+  // Not JSON stays no value.
+  EXPECT_FALSE(ParseJsonAnswer("<html>", "list").has_value());
+
+  const JsonValue three = *ParseJson("[{},{},{}]");
+  EXPECT_EQ(BoundedItems(three, 3, "list").size(), 3u);
+  try {
+    BoundedItems(three, 2, "resend request list MOVIMIENTOS");
+    ADD_FAILURE() << "no error";
+  } catch (const EConversionError& e) {
+    EXPECT_STREQ(e.what(),
+                 "resend request list MOVIMIENTOS: 3 entries, more than the 2 one answer may hold");
+  }
+  EXPECT_THROW(BoundedItems(*ParseJson("{}"), 2, "list"), EConversionError);
+}
+
 TEST(PlatformJson, NumbersKeepTheirText) {
   auto v = ParseJson(R"({"a":123,"b":-0,"c":1.50,"d":1E+2,"e":12345678901234567890123,"f":0.1})");
   ASSERT_TRUE(v);

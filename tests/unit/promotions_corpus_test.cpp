@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/promotion_document_check.h"
+#include "fuzz/resend_list_check.h"
 #include "promotions/promo_model.h"
 
 namespace zv {
@@ -52,6 +53,8 @@ TEST(PromotionCorpus, EveryInputKeepsTheDocumentProperties) {
   ASSERT_GT(seeds, 10u) << "corpus not found under " << corpus;
   for (const fs::path& p : all) {
     EXPECT_EQ(fuzz::CheckPromotionDocument(ReadBytes(p)), "") << p;
+    // The fuzz target feeds the same bytes to the resend request list reader.
+    EXPECT_EQ(fuzz::CheckResendRequestList(ReadBytes(p)), "") << p;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -178,6 +179,9 @@ TEST_F(SyncCycleTest, AJobErrorIsLoggedAndPausesFromTheCycleStart) {
        "ERRO no Timer: EDatabaseError - NÃO PÔDE SER RESOLVIDO", false},
       {"any other error", [] { throw EDatabaseError("lock conflict on no wait transaction"); },
        "ERRO no Timer: EDatabaseError - lock conflict on no wait transaction", false},
+      // An allocation that fails inside a job is an error of that job, in the log.
+      {"out of memory", [] { throw std::bad_alloc(); },
+       "ERRO no Timer: EOutOfMemory - Out of memory (std::bad_alloc)", false},
   };
   StartAndConnect();
   for (const ErrorCase& c : cases) {

@@ -26,7 +26,8 @@ void Usage() {
                "                         platform account in the settings row\n"
                "  --datainicio YYYY-MM-DD --ultvenda N --ultcancelamento N\n"
                "  --ultcaixa YYYY-MM-DD  cursors in the settings row\n"
-               "  --no-settings          leave padrao empty\n");
+               "  --no-settings          leave padrao empty\n"
+               "  --no-indexes           leave out the indexes the service relies on\n");
 }
 
 zv::DateTime ParseDate(const char* text) {
@@ -89,6 +90,8 @@ int main(int argc, char** argv) {
       o.ultcaixa = ParseDate(value());
     else if (a == "--no-settings")
       o.settings_row = false;
+    else if (a == "--no-indexes")
+      o.indexes = false;
     else if (a == "--help" || a == "-h") {
       Usage();
       return 0;

@@ -31,7 +31,8 @@ std::string DefaultDataDirectory();
 bool ServerReachable(const ServerLogin& login = {}, std::string* why = nullptr);
 
 // Creates an empty store database (WIN1252, dialect 3) with every table, the generator and,
-// when with_indexes, the indexes. A database already at the path is dropped first.
+// when with_indexes, the indexes the service's statements rely on (store/store_indexes.h). A
+// database already at the path is dropped first.
 void CreateEmptyStore(const std::string& path, bool with_indexes = true,
                       const ServerLogin& login = {});
 // Drops the database; a missing one is no error.
@@ -66,6 +67,9 @@ struct SampleOptions {
   std::optional<DateTime> ultcaixa;  // none: NULL (the start date applies)
   std::optional<DateTime> verificapromo;
   std::optional<DateTime> verificareenvio;
+
+  // The indexes the service's statements rely on (store/store_indexes.h), and no others.
+  bool indexes = true;
 };
 
 struct SampleSummary {
@@ -80,11 +84,13 @@ struct SampleSummary {
   int64_t later_day_cancellations = 0;
   int64_t last_venda = 0;
   int64_t last_codigocancelamento = 0;
+  bool indexes = false;
   std::string Describe() const;
 };
 
-// Fills an empty store (created without indexes is fastest; indexes are added at the end
-// when missing) with the products, customers, sales history and the settings row.
+// Fills an empty store (created without indexes is fastest; with options.indexes they are
+// added at the end when missing) with the products, customers, sales history and the
+// settings row.
 SampleSummary FillSampleStore(const std::string& path, const SampleOptions& options,
                               const ServerLogin& login = {});
 // CreateEmptyStore without indexes, FillSampleStore, then the indexes.
