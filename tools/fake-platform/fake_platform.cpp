@@ -1,7 +1,7 @@
 #include "fake-platform/fake_platform.h"
 
-#include <httplib.h>
 #include <arpa/inet.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -418,6 +418,9 @@ FakePlatform::FakePlatform(Options options) : impl_(std::make_unique<Impl>()) {
   // acknowledgement of the header on a kept-alive connection, which a client may delay by up
   // to 40 ms.
   impl_->server.set_tcp_nodelay(true);
+  // A kept-alive connection serves a whole catch-up, as a production server's does (the
+  // server library's own default ends it after five requests).
+  impl_->server.set_keep_alive_max_count(100000);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     impl_->Handle(req, res);
   };
