@@ -82,10 +82,12 @@ const std::string kNextSale =
     std::string(zv::movement_sql::kNextSaleStatement) + " order by v.venda";
 const std::string kNextCancellation =
     std::string(zv::movement_sql::kNextCancellationStatement) + " order by v.codigocancelamento";
-// The same with its date test written as the next-sale statement's, for comparison.
+// The same with its date test written as the next-sale statement's, for comparison (the
+// same statement once the job's own is written so).
 const std::string kNextCancellationByCursor = [] {
   std::string sql = kNextCancellation;
-  sql.replace(sql.find("v.data  >="), 10, "v.data + 0 >=");
+  const size_t at = sql.find("v.data  >=");
+  if (at != std::string::npos) sql.replace(at, 10, "v.data + 0 >=");
   return sql;
 }();
 constexpr int kIdleCycles = 100;
