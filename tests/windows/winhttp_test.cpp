@@ -303,7 +303,10 @@ class ScriptedServer {
       const auto index = static_cast<size_t>(requests_++);
       const Step step = index < script_.size() ? script_[index] : Step::kAnswer;
       if (step == Step::kHold) {
-        // Until the client ends the connection.
+        // Until the client ends the connection, or for 5 s.
+        DWORD hold_ms = 5000;
+        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&hold_ms),
+                   sizeof hold_ms);
         while (Receive(c, in)) {
         }
         return;

@@ -127,11 +127,19 @@ class Deadline {
       if (left <= 0) Fail(while_sending, ERROR_WINHTTP_TIMEOUT);
       connect_ms = std::min(connect_ms, left);
       receive_ms = std::min(receive_ms, left);
-      // The answer's head as a whole, however slowly its bytes come.
-      DWORD head_ms = static_cast<DWORD>(left);
-      WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_ms, sizeof head_ms);
     }
     WinHttpSetTimeouts(request, connect_ms, connect_ms, receive_ms, receive_ms);
+    // The wait for the answer's head, which some WinHTTP builds (Wine's) time by this option
+    // alone rather than by the receive time-out.
+    DWORD head_ms = static_cast<DWORD>(receive_ms);
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_ms, sizeof head_ms);
+  }
+  // A wait that failed: past the deadline, or ended by a socket's own time-out (which Wine's
+  // WinHTTP passes on as it is), it is a time-out.
+  [[noreturn]] void Failed(bool while_sending, DWORD code) const {
+    constexpr DWORD kSocketTimedOut = 10060;  // WSAETIMEDOUT
+    if (code == kSocketTimedOut || (whole_ms_ > 0 && LeftMs() <= 0)) code = ERROR_WINHTTP_TIMEOUT;
+    Fail(while_sending, code);
   }
   // After a wait that ended well: a time-out if the deadline passed meanwhile.
   void Check(bool while_sending) const {
@@ -210,10 +218,10 @@ class WinHttpTransport : public IHttpTransport {
     deadline.Arm(h.handle, true);
     if (!WinHttpSendRequest(h.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, body_size, body_size,
                             0)) {
-      Fail(true, GetLastError());
+      deadline.Failed(true, GetLastError());
     }
     deadline.Arm(h.handle, false);
-    if (!WinHttpReceiveResponse(h.handle, nullptr)) Fail(false, GetLastError());
+    if (!WinHttpReceiveResponse(h.handle, nullptr)) deadline.Failed(false, GetLastError());
     deadline.Check(false);
 
     HttpResponse response;
@@ -237,12 +245,13 @@ class WinHttpTransport : public IHttpTransport {
       // Waits for the next bytes, then takes what came.
       deadline.Arm(h.handle, false);
       DWORD available = 0;
-      if (!WinHttpQueryDataAvailable(h.handle, &available)) Fail(false, GetLastError());
+      if (!WinHttpQueryDataAvailable(h.handle, &available)) deadline.Failed(false, GetLastError());
       deadline.Check(false);
       if (available == 0) break;
       DWORD read = 0;
       const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(chunk.size()));
-      if (!WinHttpReadData(h.handle, chunk.data(), want, &read)) Fail(false, GetLastError());
+      if (!WinHttpReadData(h.handle, chunk.data(), want, &read))
+        deadline.Failed(false, GetLastError());
       if (read == 0) break;
       if (request.max_body_bytes != 0 && read > request.max_body_bytes - body_bytes.size())
         throw ERESTException(AnswerTooLargeMessage(request.max_body_bytes));
