@@ -277,6 +277,11 @@ class ScriptedServer {
       if (c == INVALID_SOCKET) return;
       ++connections_;
       client_ = c;
+      // A connection idle for 3 s is ended, as servers end idle ones: the client's pool may
+      // keep it open after the client is gone.
+      DWORD idle_ms = 3000;
+      setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&idle_ms),
+                 sizeof idle_ms);
       ServeConnection(c);
       client_ = INVALID_SOCKET;
       closesocket(c);
