@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/text.h"
+#include "os/http_transport.h"
 
 namespace zv {
 
@@ -49,6 +50,11 @@ std::string WinHttpErrorText(int code) {
 std::string TransportFailureMessage(bool while_sending, int code) {
   return std::string(while_sending ? "Error sending data: (" : "Error receiving data: (") +
          std::to_string(code) + ") " + WinHttpErrorText(code);
+}
+
+long WholeRequestDeadlineMs(const HttpRequest& request) {
+  if (request.connect_timeout_ms <= 0 || request.receive_timeout_ms <= 0) return 0;
+  return request.connect_timeout_ms + request.receive_timeout_ms;
 }
 
 std::string RestFailureMessage(const std::string& transport_message) {

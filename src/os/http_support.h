@@ -37,6 +37,13 @@ std::string WinHttpErrorText(int code);
 // "Error receiving data: (N) text" for one whose answer never came.
 std::string TransportFailureMessage(bool while_sending, int code);
 
+struct HttpRequest;
+
+// The time a request may take as a whole (connect, send, answer): its connect time-out plus
+// its receive time-out, so that an answer that trickles in a byte at a time, each byte within
+// the receive time-out, still ends. 0 when either time-out is 0 or less (no deadline).
+long WholeRequestDeadlineMs(const HttpRequest& request);
+
 // The ERESTException message of a request without answer.
 std::string RestFailureMessage(const std::string& transport_message);
 

@@ -4,6 +4,13 @@
 // ERESTException("REST request failed: " + message), where a failure while sending reads
 // "Error sending data: (N) text" with the WinHTTP error number and text (12007 for a host
 // name that does not resolve, 12029 for a refused connection, 12002 for a time-out).
+//
+// A transport keeps its connection to a server open between requests (one per host and
+// port) and opens it again when the server has closed it. The libcurl transport never sends
+// a post twice on its own when a kept connection ends after the post went out (a GET may go
+// again): whoever sent it hears that it failed. Each request has a receive time-out between bytes and, as a
+// whole (connect, send, answer), a deadline of its connect time-out plus its receive
+// time-out; either ends it with 12002.
 
 #include <cstddef>
 #include <memory>
@@ -37,6 +44,7 @@ class IHttpTransport {
  public:
   virtual ~IHttpTransport() = default;
   // Returns every answer, whatever its status; throws ERESTException when there is none.
+  // One request at a time.
   virtual HttpResponse Send(const HttpRequest& request) = 0;
 };
 

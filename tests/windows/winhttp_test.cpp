@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -232,6 +234,180 @@ TEST(WinHttpProbe, NoAnswerIsFalse) {
   EXPECT_FALSE(tester->TestUrl({"127.0.0.1", closed, closed}, false));
   EXPECT_FALSE(tester->TestUrl({"127.0.0.1", closed, closed}, true));
   EXPECT_FALSE(tester->TestUrl({"zentrovia-host-que-nao-existe.invalid"}, false));
+}
+
+// A one-thread server on 127.0.0.1 that keeps its connections alive and does with each
+// request what its script says (requests past the script are answered): answer; answer and
+// then end the connection without a word, as a server ends an idle one; hold the request
+// without answering until the client gives up; answer a byte at a time.
+class ScriptedServer {
+ public:
+  enum class Step { kAnswer, kAnswerThenClose, kHold, kTrickle };
+
+  explicit ScriptedServer(std::vector<Step> script) : script_(std::move(script)) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener_, 8);
+    int len = sizeof addr;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedServer() {
+    stopping_ = true;
+    closesocket(listener_);
+    const SOCKET client = client_.load();
+    if (client != INVALID_SOCKET) shutdown(client, SD_BOTH);
+    thread_.join();
+    WSACleanup();
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/x"; }
+  int Requests() const { return requests_; }
+  int Connections() const { return connections_; }
+
+ private:
+  void Serve() {
+    while (!stopping_) {
+      SOCKET c = accept(listener_, nullptr, nullptr);
+      if (c == INVALID_SOCKET) return;
+      ++connections_;
+      client_ = c;
+      // A connection idle for 3 s is ended, as servers end idle ones: the client's pool may
+      // keep it open after the client is gone.
+      DWORD idle_ms = 3000;
+      setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&idle_ms),
+                 sizeof idle_ms);
+      ServeConnection(c);
+      client_ = INVALID_SOCKET;
+      closesocket(c);
+    }
+  }
+
+  void ServeConnection(SOCKET c) {
+    std::string in;
+    for (;;) {
+      size_t head_end;
+      while ((head_end = in.find("\r\n\r\n")) == std::string::npos) {
+        if (!Receive(c, in)) return;
+      }
+      size_t length = 0;
+      for (const char* name : {"\r\nContent-Length:", "\r\ncontent-length:"}) {
+        const size_t at = in.find(name);
+        if (at != std::string::npos && at < head_end)
+          length = std::stoul(in.substr(at + std::string(name).size()));
+      }
+      while (in.size() < head_end + 4 + length) {
+        if (!Receive(c, in)) return;
+      }
+      in.erase(0, head_end + 4 + length);
+      const auto index = static_cast<size_t>(requests_++);
+      const Step step = index < script_.size() ? script_[index] : Step::kAnswer;
+      if (step == Step::kHold) {
+        // Until the client ends the connection, or for 5 s.
+        DWORD hold_ms = 5000;
+        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&hold_ms),
+                   sizeof hold_ms);
+        while (Receive(c, in)) {
+        }
+        return;
+      }
+      if (step == Step::kTrickle) {
+        // 300 bytes, one every 100 ms: half a minute for the whole answer.
+        if (!Send(c, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 300\r\n\r\n"))
+          return;
+        for (int i = 0; i < 300 && !stopping_; ++i) {
+          Sleep(100);
+          if (!Send(c, "x")) return;
+        }
+        continue;
+      }
+      if (!Send(c, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok"))
+        return;
+      if (step == Step::kAnswerThenClose) {
+        shutdown(c, SD_SEND);
+        return;
+      }
+    }
+  }
+
+  static bool Receive(SOCKET c, std::string& in) {
+    char buf[4096];
+    const int n = recv(c, buf, sizeof buf, 0);
+    if (n <= 0) return false;
+    in.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+  static bool Send(SOCKET c, const std::string& bytes) {
+    return send(c, bytes.data(), static_cast<int>(bytes.size()), 0) ==
+           static_cast<int>(bytes.size());
+  }
+
+  std::vector<Step> script_;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  std::atomic<SOCKET> client_{INVALID_SOCKET};
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> requests_{0};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+using Step = ScriptedServer::Step;
+
+std::string RestErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const zv::ERESTException& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+zv::HttpRequest Post(const std::string& url) {
+  zv::HttpRequest request;
+  request.method = "POST";
+  request.url = url;
+  request.body = R"([{"numero":"1"}])";
+  return request;
+}
+
+TEST(WinHttpKeptConnection, RequestsShareOneConnectionAndAClosedOneIsOpenedAgain) {
+  ScriptedServer server({Step::kAnswer, Step::kAnswerThenClose, Step::kAnswer});
+  auto transport = zv::MakeSystemHttpTransport();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(transport->Send(Post(server.Url())).body, "ok") << i;
+  EXPECT_EQ(server.Requests(), 3);
+  // The first two over the first connection; the server ended it after the second.
+  EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(WinHttpKeptConnection, ATimeOutOnTheKeptConnectionIsFollowedByAGoodRequest) {
+  ScriptedServer server({Step::kAnswer, Step::kHold, Step::kAnswer});
+  auto transport = zv::MakeSystemHttpTransport();
+  EXPECT_EQ(transport->Send(Post(server.Url())).body, "ok");
+  zv::HttpRequest slow = Post(server.Url());
+  slow.receive_timeout_ms = 300;
+  EXPECT_EQ(RestErrorOf([&] { transport->Send(slow); }),
+            "REST request failed: Error receiving data: (12002) The operation timed out");
+  EXPECT_EQ(transport->Send(Post(server.Url())).body, "ok");
+  EXPECT_EQ(server.Requests(), 3);
+}
+
+// Each byte comes well within the receive time-out; the whole request still ends at the
+// connect time-out plus the receive time-out, long before the answer would be complete.
+TEST(WinHttpDeadline, AnAnswerThatTricklesInEndsAsATimeOut) {
+  ScriptedServer server({Step::kTrickle});
+  auto transport = zv::MakeSystemHttpTransport();
+  zv::HttpRequest request = Post(server.Url());
+  request.connect_timeout_ms = 1000;
+  request.receive_timeout_ms = 1000;
+  EXPECT_EQ(RestErrorOf([&] { transport->Send(request); }),
+            "REST request failed: Error receiving data: (12002) The operation timed out");
+  EXPECT_EQ(server.Requests(), 1);
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include "fake-platform/fake_platform.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -59,6 +65,47 @@ const std::regex kResendRequests(
 constexpr char kDefaultResend[] = "[]";
 constexpr char kDefaultPromotions[] = R"({"results":[],"total":0})";
 
+// The server's task queue: the server hands it each connection it accepts, so that what it
+// is handed counts the connections.
+class CountingTaskQueue : public httplib::TaskQueue {
+ public:
+  explicit CountingTaskQueue(std::atomic<int64_t>& connections)
+      : connections_(connections), pool_(CPPHTTPLIB_THREAD_POOL_COUNT) {}
+  void enqueue(std::function<void()> fn) override {
+    ++connections_;
+    pool_.enqueue(std::move(fn));
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  std::atomic<int64_t>& connections_;
+  httplib::ThreadPool pool_;
+};
+
+// Ends, from the server's side, every connection accepted on `port` of 127.0.0.1 in this
+// process: a FIN to the client, no answer. The sockets stay open (the server's threads close
+// them as they see the end), so no number is shut down after it was handed out again.
+void ShutDownConnectionsOnPort(int port) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    int fd = -1;
+    try {
+      fd = std::stoi(entry.path().filename().string());
+    } catch (const std::exception&) {
+      continue;
+    }
+    sockaddr_in local{};
+    sockaddr_in peer{};
+    socklen_t len = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
+        local.sin_family != AF_INET || ntohs(local.sin_port) != port)
+      continue;
+    len = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) continue;  // listener
+    ::shutdown(fd, SHUT_RDWR);
+  }
+}
+
 }  // namespace
 
 std::string RecordedRequest::Header(const std::string& name) const {
@@ -100,6 +147,7 @@ std::string ReadFileText(const std::string& path) {
 struct FakePlatform::Impl {
   Options options;
   httplib::Server server;
+  std::atomic<int64_t> connections{0};
   std::thread listener;
 
   mutable std::mutex mutex;
@@ -359,11 +407,20 @@ std::string FakePlatform::Impl::Summary() const {
   j["promociones"] = ojson::object();
   for (const auto& [list, n] : promotion_gets) j["promociones"][list] = n;
   j["requests"] = requests.size();
+  j["connections"] = connections.load();
   return DumpJson(j);
 }
 
 FakePlatform::FakePlatform(Options options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
+  impl_->server.new_task_queue = [this] { return new CountingTaskQueue(impl_->connections); };
+  // An answer's header and body are written apart; without this the body would wait for the
+  // acknowledgement of the header on a kept-alive connection, which a client may delay by up
+  // to 40 ms.
+  impl_->server.set_tcp_nodelay(true);
+  // A kept-alive connection serves a whole catch-up, as a production server's does (the
+  // server library's own default ends it after five requests).
+  impl_->server.set_keep_alive_max_count(100000);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     impl_->Handle(req, res);
   };
@@ -512,6 +569,14 @@ std::map<std::string, std::map<std::string, int64_t>> FakePlatform::ClosingsPerD
 std::map<std::string, int64_t> FakePlatform::PromotionGets() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->promotion_gets;
+}
+
+int64_t FakePlatform::Connections() const {
+  return impl_->connections.load();
+}
+
+void FakePlatform::CloseConnections() {
+  ShutDownConnectionsOnPort(port_);
 }
 
 std::string FakePlatform::SummaryJson() const {

@@ -7,7 +7,8 @@
 // http://127.0.0.1:PORT or http://127.0.0.1:PORT/some/prefix/ reaches the same handlers.
 // Paths under /_fake/ are the fake's own (no authentication, not recorded):
 //   GET  /_fake/summary   counts: movement and closing batches per till, sales and
-//                         cancellations per till, closings per day and till, requests
+//                         cancellations per till, closings per day and till, requests,
+//                         connections accepted
 //   GET  /_fake/requests  the recorded requests, one JSON line each
 //   POST /_fake/reset     forget the recorded requests and the counts
 
@@ -114,6 +115,11 @@ class FakePlatform {
   std::map<std::string, std::map<std::string, int64_t>> ClosingsPerDayAndTill() const;
   // Promotion GETs answered, per list: "ACEPTADA", "RECHAZADA", "PENDIENTE".
   std::map<std::string, int64_t> PromotionGets() const;
+  // Connections accepted since the fake started (the ones of /_fake/ requests too).
+  int64_t Connections() const;
+  // Ends every open connection from the fake's side without an answer, as a server does that
+  // closes a kept-alive connection after a while idle.
+  void CloseConnections();
   // The summary that GET /_fake/summary returns.
   std::string SummaryJson() const;
 

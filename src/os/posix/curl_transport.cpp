@@ -85,7 +85,15 @@ struct Transfer {
   bool receive_timed_out = false;
   size_t max_body_bytes = 0;
   bool too_large = false;
-  CURL* handle = nullptr;
+  // Status lines seen (every answer of a redirection chain has one), requests started, and
+  // the status lines seen when the last one started.
+  int status_lines = 0;
+  int attempts = 0;
+  int status_lines_at_attempt = 0;
+  bool may_resend = false;
+  // Set once a connection is ready for the request; until then the connect time-out rules.
+  bool connected = false;
+  bool resend_refused = false;
 };
 
 size_t OnBody(char* data, size_t size, size_t n, void* user) {
@@ -117,6 +125,7 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   if (ParseStatusLine(line, status)) {
     t->status = std::move(status);
     t->got_status = true;
+    ++t->status_lines;
     t->content_type.clear();
   } else if (HeaderNameIs(line, "content-type")) {
     std::string_view value = line.substr(13);
@@ -133,10 +142,7 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
 int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
   auto* t = static_cast<Transfer*>(user);
   const auto now = Clock::now();
-  curl_off_t connect_us = 0;
-  curl_easy_getinfo(t->handle, CURLINFO_APPCONNECT_TIME_T, &connect_us);
-  if (connect_us == 0) curl_easy_getinfo(t->handle, CURLINFO_CONNECT_TIME_T, &connect_us);
-  if (connect_us == 0 || dlnow != t->last_down || ulnow != t->last_up) {
+  if (!t->connected || dlnow != t->last_down || ulnow != t->last_up) {
     // Still connecting (the connect time-out rules) or bytes moved.
     t->last_down = dlnow;
     t->last_up = ulnow;
@@ -152,17 +158,55 @@ int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
   return 0;
 }
 
+// Called before each request goes out on a connection: once, then again for every
+// redirection followed and for every time libcurl sends the request again on a new
+// connection because the kept one ended without a byte of answer. That last one is only
+// allowed for a request without effect on the server (GET, HEAD): the server may have taken
+// a post before the connection ended, and a post sent twice is a sale posted twice. The
+// caller decides what to do with a post whose answer never came.
+int OnPrerequest(void* user, char*, char*, int, int) {
+  auto* t = static_cast<Transfer*>(user);
+  const bool resend = t->attempts > 0 && t->status_lines == t->status_lines_at_attempt;
+  if (resend && !t->may_resend) {
+    t->resend_refused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  ++t->attempts;
+  t->status_lines_at_attempt = t->status_lines;
+  // The connection is ready (new or kept): from here the receive time-out counts.
+  t->connected = true;
+  t->last_activity = Clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+// One easy handle for the life of the transport: its connection cache keeps the connection
+// to the platform open between requests (libcurl checks a kept connection before it uses it
+// and opens a new one when the server has closed it). Every option is set again for each
+// request after a reset, and the cookies are dropped, so nothing of one request reaches the
+// next. Requests come one at a time from the thread that runs the cycles.
 class CurlHttpTransport : public IHttpTransport {
  public:
-  CurlHttpTransport() { EnsureCurlGlobalInit(); }
+  CurlHttpTransport() {
+    EnsureCurlGlobalInit();
+    handle_ = curl_easy_init();
+  }
+  ~CurlHttpTransport() override {
+    if (handle_) curl_easy_cleanup(handle_);
+  }
+  CurlHttpTransport(const CurlHttpTransport&) = delete;
+  CurlHttpTransport& operator=(const CurlHttpTransport&) = delete;
 
   HttpResponse Send(const HttpRequest& request) override {
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
-                                                               &curl_easy_cleanup);
-    if (!handle)
+    if (!handle_)
       throw ERESTException(
           RestFailureMessage("Error sending data: (12004) " + WinHttpErrorText(12004)));
-    CURL* h = handle.get();
+    CURL* h = handle_;
+    curl_easy_reset(h);
+    // The options point into this call's buffers: none is left set once it returns.
+    struct ResetOnReturn {
+      CURL* h;
+      ~ResetOnReturn() { curl_easy_reset(h); }
+    } reset_on_return{h};
 
     struct curl_slist* raw_headers = nullptr;
     for (const auto& [name, value] : request.headers)
@@ -173,9 +217,9 @@ class CurlHttpTransport : public IHttpTransport {
                                                                         &curl_slist_free_all);
 
     Transfer t;
-    t.handle = h;
     t.receive_timeout_ms = request.receive_timeout_ms;
     t.max_body_bytes = request.max_body_bytes;
+    t.may_resend = request.method == "GET" || request.method == "HEAD";
     char error_buffer[CURL_ERROR_SIZE] = "";
 
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
@@ -185,8 +229,14 @@ class CurlHttpTransport : public IHttpTransport {
     curl_easy_setopt(h, CURLOPT_USERAGENT, "SrvZentrovia");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // cookies kept in memory for this request
+    // Cookies live for one request (its redirections): the ones an earlier request was given
+    // are dropped.
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(h, CURLOPT_COOKIELIST, "ALL");
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, request.connect_timeout_ms);
+    // The whole request (connect, send, answer) ends by the connect time-out plus the
+    // receive time-out, whatever pace the answer comes at.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, WholeRequestDeadlineMs(request));
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
@@ -194,6 +244,8 @@ class CurlHttpTransport : public IHttpTransport {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &OnPrerequest);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &t);
 
     if (request.method == "GET") {
       curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -211,6 +263,9 @@ class CurlHttpTransport : public IHttpTransport {
 
     const CURLcode rc = curl_easy_perform(h);
     if (t.too_large) throw ERESTException(AnswerTooLargeMessage(request.max_body_bytes));
+    if (t.resend_refused)
+      throw ERESTException(
+          RestFailureMessage(TransportFailureMessage(false, winhttp::kConnectionError)));
     if (rc != CURLE_OK) {
       const bool timed_out = t.receive_timed_out || rc == CURLE_OPERATION_TIMEDOUT;
       int code = timed_out ? winhttp::kTimeout : WinHttpCodeForCurl(rc);
@@ -236,6 +291,9 @@ class CurlHttpTransport : public IHttpTransport {
     response.body = DecodeBody(t.content_type, std::move(t.body));
     return response;
   }
+
+ private:
+  CURL* handle_ = nullptr;
 };
 
 }  // namespace

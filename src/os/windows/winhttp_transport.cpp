@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
@@ -16,7 +20,8 @@ namespace zv {
 
 namespace {
 
-// Request, connection and session, closed in this order whichever way the call ends.
+// The probe's request, connection and session, closed in this order whichever way the call
+// ends.
 struct WinHttpHandles {
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
@@ -89,9 +94,87 @@ std::string HeaderTextToUtf8(const std::wstring& wide) {
   return IsUtf8(bytes) ? bytes : Latin1ToUtf8(bytes);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// A request handle, closed whichever way the call ends.
+struct RequestHandle {
+  HINTERNET handle = nullptr;
+  RequestHandle() = default;
+  RequestHandle(const RequestHandle&) = delete;
+  RequestHandle& operator=(const RequestHandle&) = delete;
+  ~RequestHandle() {
+    if (handle) WinHttpCloseHandle(handle);
+  }
+};
+
+// The whole-request deadline over WinHTTP's time-outs, which count each wait on its own:
+// before every call that waits, the request's time-outs are cut to what is left of the
+// deadline, and after it the deadline is checked, so that an answer trickling in a byte at
+// a time ends as a time-out too.
+class Deadline {
+ public:
+  explicit Deadline(const HttpRequest& request)
+      : request_(request),
+        whole_ms_(WholeRequestDeadlineMs(request)),
+        end_(Clock::now() + std::chrono::milliseconds(whole_ms_)) {}
+
+  // Sets the time-outs of the next wait; fails with a time-out once the deadline has passed.
+  void Arm(HINTERNET request, bool while_sending) const {
+    int connect_ms = static_cast<int>(request_.connect_timeout_ms);
+    int receive_ms = static_cast<int>(request_.receive_timeout_ms);
+    if (whole_ms_ > 0) {
+      const int left = LeftMs();
+      if (left <= 0) Fail(while_sending, ERROR_WINHTTP_TIMEOUT);
+      connect_ms = std::min(connect_ms, left);
+      receive_ms = std::min(receive_ms, left);
+    }
+    WinHttpSetTimeouts(request, connect_ms, connect_ms, receive_ms, receive_ms);
+    // The wait for the answer's head, which some WinHTTP builds (Wine's) time by this option
+    // alone rather than by the receive time-out.
+    DWORD head_ms = static_cast<DWORD>(receive_ms);
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_ms, sizeof head_ms);
+  }
+  // A wait that failed: past the deadline, or ended by a socket's own time-out (which Wine's
+  // WinHTTP passes on as it is), it is a time-out.
+  [[noreturn]] void Failed(bool while_sending, DWORD code) const {
+    constexpr DWORD kSocketTimedOut = 10060;  // WSAETIMEDOUT
+    if (code == kSocketTimedOut || (whole_ms_ > 0 && LeftMs() <= 0)) code = ERROR_WINHTTP_TIMEOUT;
+    Fail(while_sending, code);
+  }
+  // After a wait that ended well: a time-out if the deadline passed meanwhile.
+  void Check(bool while_sending) const {
+    if (whole_ms_ > 0 && LeftMs() <= 0) Fail(while_sending, ERROR_WINHTTP_TIMEOUT);
+  }
+
+ private:
+  int LeftMs() const {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+  }
+
+  const HttpRequest& request_;
+  long whole_ms_;
+  Clock::time_point end_;
+};
+
+// One session for the life of the transport, and one connection handle per host and port,
+// so that WinHTTP keeps the connection to the platform open between requests (and opens it
+// again when the server has closed it). Each request gets its own request handle, its own
+// time-outs and no cookies: nothing of one request reaches the next. Requests come one at a
+// time from the thread that runs the cycles.
 class WinHttpTransport : public IHttpTransport {
  public:
+  WinHttpTransport() = default;
+  WinHttpTransport(const WinHttpTransport&) = delete;
+  WinHttpTransport& operator=(const WinHttpTransport&) = delete;
+  ~WinHttpTransport() override {
+    for (auto& [key, connection] : connections_) WinHttpCloseHandle(connection);
+    if (session_) WinHttpCloseHandle(session_);
+  }
+
   HttpResponse Send(const HttpRequest& request) override {
+    const Deadline deadline(request);
     const std::wstring url = Utf8ToWide(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -108,63 +191,67 @@ class WinHttpTransport : public IHttpTransport {
     if (path.empty()) path = L"/";
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    WinHttpHandles h;
-    // The platform is reached the way the system reaches the web: its proxy settings apply.
-    h.session = WinHttpOpen(L"SrvZentrovia", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!h.session) Fail(true, GetLastError());
-    const int connect_ms = static_cast<int>(request.connect_timeout_ms);
-    const int receive_ms = static_cast<int>(request.receive_timeout_ms);
-    WinHttpSetTimeouts(h.session, connect_ms, connect_ms, receive_ms, receive_ms);
-    h.connection = WinHttpConnect(h.session, host.c_str(), parts.nPort, 0);
-    if (!h.connection) Fail(true, GetLastError());
+    HINTERNET connection = Connection(host, parts.nPort);
     const std::wstring method = Utf8ToWide(request.method);
-    h.request =
-        WinHttpOpenRequest(h.connection, method.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
+    RequestHandle h;
+    h.handle =
+        WinHttpOpenRequest(connection, method.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
-    if (!h.request) Fail(true, GetLastError());
+    if (!h.handle) Fail(true, GetLastError());
     // Redirections are followed by WinHTTP's default policy, which never leaves HTTPS for
-    // plain HTTP: the basic authentication would go out in clear text.
+    // plain HTTP: the basic authentication would go out in clear text. The session's cookie
+    // store would carry one request's cookies into the next: it is not used.
+    DWORD no_cookies = WINHTTP_DISABLE_COOKIES;
+    WinHttpSetOption(h.handle, WINHTTP_OPTION_DISABLE_FEATURE, &no_cookies, sizeof no_cookies);
 
     std::wstring headers;
     for (const auto& [name, value] : request.headers) {
       headers += Utf8ToWide(name) + L": " + Utf8ToWide(value) + L"\r\n";
     }
     if (!headers.empty() &&
-        !WinHttpAddRequestHeaders(h.request, headers.c_str(), static_cast<DWORD>(headers.size()),
+        !WinHttpAddRequestHeaders(h.handle, headers.c_str(), static_cast<DWORD>(headers.size()),
                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
       Fail(true, GetLastError());
     }
     const DWORD body_size = static_cast<DWORD>(request.body.size());
     LPVOID body = body_size ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, body_size, body_size,
+    deadline.Arm(h.handle, true);
+    if (!WinHttpSendRequest(h.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, body_size, body_size,
                             0)) {
-      Fail(true, GetLastError());
+      deadline.Failed(true, GetLastError());
     }
-    if (!WinHttpReceiveResponse(h.request, nullptr)) Fail(false, GetLastError());
+    deadline.Arm(h.handle, false);
+    if (!WinHttpReceiveResponse(h.handle, nullptr)) deadline.Failed(false, GetLastError());
+    deadline.Check(false);
 
     HttpResponse response;
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(h.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!WinHttpQueryHeaders(h.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
       Fail(false, GetLastError());
     }
     response.status = static_cast<int>(status);
-    response.protocol = WideToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_VERSION));
+    response.protocol = WideToUtf8(QueryHeaderText(h.handle, WINHTTP_QUERY_VERSION));
     if (response.protocol == "HTTP/2") response.protocol = "HTTP/2.0";
-    response.reason = HeaderTextToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_STATUS_TEXT));
+    response.reason = HeaderTextToUtf8(QueryHeaderText(h.handle, WINHTTP_QUERY_STATUS_TEXT));
     if (response.reason.empty()) response.reason = StandardReasonPhrase(response.status);
-    response.content_type = WideToUtf8(QueryHeaderText(h.request, WINHTTP_QUERY_CONTENT_TYPE));
+    response.content_type = WideToUtf8(QueryHeaderText(h.handle, WINHTTP_QUERY_CONTENT_TYPE));
 
     std::string body_bytes;
     std::vector<char> chunk(16384);
     for (;;) {
+      // Waits for the next bytes, then takes what came.
+      deadline.Arm(h.handle, false);
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(h.handle, &available)) deadline.Failed(false, GetLastError());
+      deadline.Check(false);
+      if (available == 0) break;
       DWORD read = 0;
-      if (!WinHttpReadData(h.request, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
-        Fail(false, GetLastError());
-      }
+      const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(chunk.size()));
+      if (!WinHttpReadData(h.handle, chunk.data(), want, &read))
+        deadline.Failed(false, GetLastError());
       if (read == 0) break;
       if (request.max_body_bytes != 0 && read > request.max_body_bytes - body_bytes.size())
         throw ERESTException(AnswerTooLargeMessage(request.max_body_bytes));
@@ -173,6 +260,26 @@ class WinHttpTransport : public IHttpTransport {
     response.body = DecodeBody(response.content_type, std::move(body_bytes));
     return response;
   }
+
+ private:
+  HINTERNET Connection(const std::wstring& host, INTERNET_PORT port) {
+    if (!session_) {
+      // The platform is reached the way the system reaches the web: its proxy settings apply.
+      session_ = WinHttpOpen(L"SrvZentrovia", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+      if (!session_) Fail(true, GetLastError());
+    }
+    const auto key = std::make_pair(host, port);
+    const auto found = connections_.find(key);
+    if (found != connections_.end()) return found->second;
+    HINTERNET connection = WinHttpConnect(session_, host.c_str(), port, 0);
+    if (!connection) Fail(true, GetLastError());
+    connections_.emplace(key, connection);
+    return connection;
+  }
+
+  HINTERNET session_ = nullptr;
+  std::map<std::pair<std::wstring, INTERNET_PORT>, HINTERNET> connections_;
 };
 
 class WinHttpUrlTester : public IUrlTester {
