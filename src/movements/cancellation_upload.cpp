@@ -1,5 +1,6 @@
-// EnviarVendasCanceladas: posts the next cancelled sale above the cancellation cursor, one per
-// call, as a movement document of its cancelled lines, and moves the cursor past it.
+// EnviarVendasCanceladas: posts the cancelled sales above the cancellation cursor one after
+// the other (jobs/drain.h), each as a movement document of its cancelled lines, and moves the
+// cursor past each.
 
 #include "movements/cancellation_upload.h"
 
@@ -12,6 +13,7 @@
 
 #include "base/errors.h"
 #include "closings/closing_resend.h"
+#include "jobs/drain.h"
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
 #include "movements/sales_upload.h"
@@ -105,9 +107,8 @@ void AddTotalCancellationPayments(JobContext& ctx, MovementDocument& doc) {
 
 }  // namespace
 
-void EnviarVendasCanceladas(JobContext& ctx) {
-  const UploadTimerGuard timer_guard(ctx);
-
+// One cancellation: answers false when none waits.
+static bool EnviaProximoCancelamento(JobContext& ctx) {
   ctx.store.Reopen();
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   TStoreQuery& q2 = ctx.store.StoreQuery2();
@@ -122,7 +123,7 @@ void EnviarVendasCanceladas(JobContext& ctx) {
   if (venda <= 0) {
     // Also picks up a cursor changed by hand in the settings row.
     ctx.ReloadSettings();
-    return;
+    return false;
   }
   const int64_t codigo = q1.FieldByName("codigocancelamento").AsInteger();
 
@@ -220,6 +221,12 @@ void EnviarVendasCanceladas(JobContext& ctx) {
                       resend_closing_and_move);
   ctx.ReloadSettings();
   // The detail and payment objects go with `doc` on every way out.
+  return true;
+}
+
+void EnviarVendasCanceladas(JobContext& ctx) {
+  const UploadTimerGuard timer_guard(ctx);
+  DrainBacklog(ctx, [&] { return EnviaProximoCancelamento(ctx); });
 }
 
 }  // namespace zv

@@ -11,6 +11,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "base/version.h"
 #include "service/activity_log.h"
 #include "service/srv_zentrovia.h"
 #include "service/sync_cycle.h"
@@ -320,7 +321,7 @@ TEST(ServiceModule, TheStopWaitsForARunningCycleAndNoCycleRunsAfterIt) {
 
   std::vector<std::string> log = test::LogMessages(dir.path() / "Zentrovia.log");
   ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[1], "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
+  EXPECT_EQ(log[1], "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + VersionText());
   // Everything the running cycle wrote comes before the stop's line.
   EXPECT_NE(std::find(log.begin(), log.end(), "probe finished"), log.end());
   EXPECT_EQ(log.back(), "Serviço parado");
