@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "os/service_host.h"
 #include "os/system.h"
 #include "service/asio_timer.h"
@@ -27,17 +28,26 @@ int main(int argc, char** argv) {
   using namespace zv;
   const CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!cl.error.empty()) {
-    std::cerr << "SrvZentrovia: " << cl.error << "\n"
-              << "usage: SrvZentrovia [-INSTALL [-SILENT] | -UNINSTALL [-SILENT] | -STATUS |"
-                 " -SYNC [-NOPROBE] [-MAXCYCLES N]]"
-              << std::endl;
+    std::cerr
+        << "SrvZentrovia: " << cl.error << "\n"
+        << "usage: SrvZentrovia [-INSTALL [-SILENT] | -UNINSTALL [-SILENT] | -STATUS [-JSON] |"
+           " -SYNC [-NOPROBE] [-MAXCYCLES N] | -VERSION]"
+        << std::endl;
     return kExitUsage;
+  }
+
+  if (cl.version) {
+    std::cout << VersionText() << std::endl;
+    return kExitOk;
   }
 
   const std::string exe_dir = ExecutableDirectory();
   SystemClock clock;
   // Read-only: no lock, no log, no service module.
-  if (cl.status) return RunStatusReport(exe_dir, clock, std::cout);
+  if (cl.status) {
+    return cl.json ? RunStatusReportJson(exe_dir, clock, std::cout)
+                   : RunStatusReport(exe_dir, clock, std::cout);
+  }
 
   // A second process on the same installation would post the same sales at the same time.
   InstanceLock lock(exe_dir);
@@ -82,6 +92,7 @@ int main(int argc, char** argv) {
   env.date_separator = SystemDateSeparator();
   env.time_separator = SystemTimeSeparator();
   env.skip_probe = cl.no_probe;
+  env.drain_backlog = !cl.sync;
 
   try {
     TSrvZentrovia module(env);

@@ -54,9 +54,12 @@ struct JobContext {
   // The service's own settings (Dorvali.ini, [SrvZentrovia]) as last read by the connect step.
   ServiceOptions options;
   ResendProgress resend_progress;
+  // Asked between the documents of a backlog drain; empty: never.
+  std::function<bool()> pause_requested = {};
 
   void DoSaveLog(const std::string& msg) const { log(msg); }
   bool StopRequested() const { return stop_requested && stop_requested(); }
+  bool PauseRequested() const { return pause_requested && pause_requested(); }
   // The settings reload (GetCredenciaisZentrovia): reopens the connection and reads `padrao`.
   void ReloadSettings();
 };

@@ -1,5 +1,6 @@
-// EnviarVendasCanceladas: posts the next cancelled sale above the cancellation cursor, one code
-// per call, as a movement document of its cancelled lines, and moves the cursor past it.
+// EnviarVendasCanceladas: posts the cancelled sales above the cancellation cursor one after
+// the other (jobs/drain.h), each as a movement document of its cancelled lines, and moves the
+// cursor past each.
 
 #include "movements/cancellation_upload.h"
 
@@ -11,6 +12,7 @@
 
 #include "base/errors.h"
 #include "closings/closing_resend.h"
+#include "jobs/drain.h"
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
 #include "movements/sales_upload.h"
@@ -277,10 +279,13 @@ bool EnviaProximoCancelamento(JobContext& ctx) {
 
 void EnviarVendasCanceladas(JobContext& ctx) {
   const UploadTimerGuard timer_guard(ctx);
-  ctx.store.Reopen();
-  // With nothing to send the reload also picks up a cursor changed by hand in `padrao`.
-  EnviaProximoCancelamento(ctx);
-  ctx.ReloadSettings();
+  DrainBacklog(ctx, [&] {
+    ctx.store.Reopen();
+    const bool posted = EnviaProximoCancelamento(ctx);
+    // With nothing to send the reload also picks up a cursor changed by hand in `padrao`.
+    ctx.ReloadSettings();
+    return posted;
+  });
 }
 
 }  // namespace zv

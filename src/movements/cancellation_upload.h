@@ -1,12 +1,13 @@
 #pragma once
-// The cancellation upload: posts the next cancelled sale above the cancellation cursor.
+// The cancellation upload: posts the next cancelled sale above the cancellation cursor and
+// the ones waiting after it, for up to ctx.options.drain_s seconds.
 
 #include "jobs/job_context.h"
 
 namespace zv {
 
-// EnviarVendasCanceladas: one step (below) on a reopened connection, then the settings
-// reload.
+// EnviarVendasCanceladas: steps (below) one after the other (jobs/drain.h), each on a
+// reopened connection and followed by the settings reload.
 void EnviarVendasCanceladas(JobContext& ctx);
 
 // One step of the upload: the lowest cancellation code above the cursor, the cancellation of

@@ -1,5 +1,5 @@
-// EnviarVendasZentrovia: posts the next new sale of the store, one per call, and moves the
-// sales cursor past it.
+// EnviarVendasZentrovia: posts the new sales of the store one after the other (jobs/drain.h),
+// moving the sales cursor past each.
 
 #include "movements/sales_upload.h"
 
@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/errors.h"
+#include "jobs/drain.h"
 #include "movements/cancellation_upload.h"
 #include "movements/movement_sql.h"
 #include "store/store_query.h"
@@ -61,9 +62,8 @@ int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
   return n;
 }
 
-void EnviarVendasZentrovia(JobContext& ctx) {
-  const UploadTimerGuard timer_guard(ctx);
-
+// One sale: answers false when none waits.
+static bool EnviaProximaVenda(JobContext& ctx) {
   ctx.store.Reopen();
 
   TStoreQuery& q1 = ctx.store.StoreQuery1();
@@ -75,10 +75,7 @@ void EnviarVendasZentrovia(JobContext& ctx) {
   q1.Open();
   const int64_t venda = q1.FieldByName("venda").AsInteger();
 
-  if (venda <= 0) {
-    EnviarVendasCanceladas(ctx);
-    return;
-  }
+  if (venda <= 0) return false;
 
   MovementDocument doc;
   PreparaDocumentoVenda(ctx, venda, doc);
@@ -96,6 +93,12 @@ void EnviarVendasZentrovia(JobContext& ctx) {
     q1.ExecSQL();
   });
   // The detail and payment objects go with `doc` on every way out.
+  return true;
+}
+
+void EnviarVendasZentrovia(JobContext& ctx) {
+  const UploadTimerGuard timer_guard(ctx);
+  if (DrainBacklog(ctx, [&] { return EnviaProximaVenda(ctx); }) == 0) EnviarVendasCanceladas(ctx);
 }
 
 }  // namespace zv

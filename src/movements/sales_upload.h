@@ -10,8 +10,9 @@
 
 namespace zv {
 
-// EnviarVendasZentrovia: posts the next new sale above the sales cursor, or, when none
-// waits, runs the cancellation upload.
+// EnviarVendasZentrovia: posts the next new sale above the sales cursor and the ones waiting
+// after it, for up to ctx.options.drain_s seconds (jobs/drain.h); when none waits, runs the
+// cancellation upload.
 void EnviarVendasZentrovia(JobContext& ctx);
 
 // The movement document of one sale. The preparing statements run unguarded; the build that

@@ -6,8 +6,6 @@
 
 namespace zv {
 
-
-
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -27,6 +25,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.status = true;
     } else if (name == "SYNC") {
       cl.sync = true;
+    } else if (name == "VERSION") {
+      cl.version = true;
+    } else if (name == "JSON") {
+      cl.json = true;
     } else if (name == "NOPROBE") {
       cl.no_probe = true;
     } else if (name == "MAXCYCLES") {
@@ -42,9 +44,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.error = "unknown switch: " + arg;
     }
   }
-  int modes = cl.install + cl.uninstall + cl.status + cl.sync;
+  int modes = cl.install + cl.uninstall + cl.status + cl.sync + cl.version;
   if (cl.error.empty() && modes > 1)
-    cl.error = "choose one of -INSTALL, -UNINSTALL, -STATUS, -SYNC";
+    cl.error = "choose one of -INSTALL, -UNINSTALL, -STATUS, -SYNC, -VERSION";
+  if (cl.error.empty() && cl.json && !cl.status) cl.error = "-JSON goes with -STATUS";
   return cl;
 }
 

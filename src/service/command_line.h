@@ -13,6 +13,8 @@ struct CommandLine {
   bool silent = false;
   bool status = false;
   bool sync = false;
+  bool version = false;  // -VERSION: print the build's version and commit
+  bool json = false;     // -JSON, with -STATUS: the report as one JSON object
   bool no_probe = false;
   long max_cycles = 0;  // 0: no limit
   std::string error;    // set when a switch is not understood

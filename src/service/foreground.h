@@ -33,6 +33,9 @@ int RunSyncForeground(TSrvZentrovia& module, ManualTimer& timer, const SyncRunOp
 
 // Reads the installation in `exe_dir` without writing anything, not even the log. Returns
 // kExitOk, or kExitStopped with a message when the store cannot be reached.
+// The last problems of Zentrovia.log's tail come with it, each with what it means.
 int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out);
+// The same report as one JSON object (never the password), with the same exit codes.
+int RunStatusReportJson(const std::string& exe_dir, const IClock& clock, std::ostream& out);
 
 }  // namespace zv

@@ -1,6 +1,7 @@
 // The service module's lifecycle events. Each writes exactly one log line.
 
 #include "base/errors.h"
+#include "base/version.h"
 #include "closings/closing_resend.h"
 #include "closings/daily_closing.h"
 #include "closings/resend_requests.h"
@@ -36,7 +37,8 @@ TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
                [this] { return stopping_.load(); },
                env_.date_separator,
                ServiceOptions{},
-               ResendProgress{}},
+               ResendProgress{},
+               [this] { return paused_.load(); }},
       cycle_(
           ZentroviaTimer, *env_.clock, [this](const std::string& msg) { DoSaveLog(msg); },
           settings_, *this) {
@@ -87,7 +89,7 @@ void TSrvZentrovia::ServiceStart() {
   ZentroviaTimer.SetInterval(kFirstInterval);
   db_connected_ = false;
   ZentroviaTimer.Enable();
-  DoSaveLog("Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
+  DoSaveLog("Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + VersionText());
 }
 
 void TSrvZentrovia::ServiceExecute() {
@@ -110,9 +112,11 @@ void TSrvZentrovia::ServiceExecuteEnd() {
 }
 
 void TSrvZentrovia::ServicePause() {
+  paused_ = true;
   DoSaveLog("Serviço pausado");
 }
 void TSrvZentrovia::ServiceContinue() {
+  paused_ = false;
   DoSaveLog("Serviço despausado");
 }
 void TSrvZentrovia::ServiceShutdown() {
@@ -173,6 +177,7 @@ void TSrvZentrovia::IniConn() {
   // Read at every connect step, so an edited ini file takes effect without a restart; a
   // value that cannot be read ends the step with an error naming the key.
   context_.options = LoadServiceOptions(env_.exe_dir);
+  if (!env_.drain_backlog) context_.options.drain_s = 0;
   db_connected_ = ConnectStore(nullptr);
   if (!db_connected_) DoSaveLog(kConnectionFailed);
   GetCredenciaisZentrovia();

@@ -44,6 +44,9 @@ struct ServiceEnvironment {
   bool skip_probe = false;
   // The firewall set-up at ServiceExecute (off where a test runs the service).
   bool firewall_setup = true;
+  // The uploads go on with the next waiting document within a cycle, for the ini's
+  // DrainSeconds (off for -SYNC, whose cycles run back to back: one document per cycle).
+  bool drain_backlog = true;
 };
 
 struct MovementDocument;  // movements/movement_document.h
@@ -140,6 +143,8 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   // Held by a running cycle and by the stop's release, so the two never overlap.
   std::mutex cycle_mutex_;
   std::atomic<bool> stopping_{false};
+  // Between a pause and a continue: a backlog drain ends after its current document.
+  std::atomic<bool> paused_{false};
 };
 
 }  // namespace zv

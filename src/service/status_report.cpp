@@ -5,14 +5,19 @@
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "base/clock.h"
 #include "base/errors.h"
 #include "base/service_options.h"
+#include "base/version.h"
 #include "movements/sales_upload.h"
 #include "os/system.h"
 #include "service/foreground.h"
 #include "service/job_retry_status.h"
+#include "service/status_log.h"
 #include "service/sync_cycle.h"
 #include "store/store_indexes.h"
 #include "store/store_session.h"
@@ -64,6 +69,10 @@ std::string CountOf(TStoreQuery& q, const char* table, const std::string& where)
   }
 }
 
+nlohmann::json IsoOrNull(DateTime value) {
+  return value.IsZero() ? nlohmann::json() : nlohmann::json(IsoLocal(value));
+}
+
 DateTime ServerDate(TStoreQuery& q) {
   q.ClearSQL();
   q.AddSQL("select current_date as hoje from rdb$database");
@@ -73,13 +82,19 @@ DateTime ServerDate(TStoreQuery& q) {
   return d;
 }
 
-}  // namespace
-
-int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out) {
+// The report; with `j`, every value also goes into that JSON object.
+int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out,
+                 nlohmann::json* j) {
   const std::string ini = exe_dir + "Dorvali.ini";
   std::error_code ec;
   const bool ini_found = std::filesystem::exists(ini, ec);
+  if (j) {
+    (*j)["version"] = VersionText();
+    (*j)["installation"] = {{"directory", exe_dir}, {"ini_file", ini}, {"ini_found", ini_found}};
+    for (const char* key : {"cursors", "pending", "next_job"}) (*j)[key] = nullptr;
+  }
   out << "SrvZentrovia status\n"
+      << "  version                 " << VersionText() << "\n"
       << "  installation            " << exe_dir << "\n"
       << "  ini file                " << ini
       << (ini_found ? "" : " (not found: the defaults apply)") << "\n";
@@ -93,9 +108,14 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
       name.resize(std::max<size_t>(name.size() + 1, 22), ' ');
       out << "    " << name << options.*keys[i].field << " (" << options.sources[i]
           << "): " << keys[i].meaning << "\n";
+      if (j) {
+        (*j)["installation"]["options"][keys[i].key] = {{"value", options.*keys[i].field},
+                                                        {"source", options.sources[i]}};
+      }
     }
   } catch (const Exception& e) {
     out << "    " << e.what() << " (the service's connect step fails until it is mended)\n";
+    if (j) (*j)["installation"]["options_error"] = e.what();
   }
 
   TStoreSession store;
@@ -103,9 +123,16 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
   const bool connected = store.Connect(exe_dir, &error);
   out << "  Servidor                " << store.StoreServer() << "\n"
       << "  Caminho                 " << store.StoreDatabasePath() << "\n";
+  if (j) {
+    (*j)["installation"]["store"] = {{"server", store.StoreServer()},
+                                     {"path", store.StoreDatabasePath()},
+                                     {"connected", connected}};
+    if (!connected) (*j)["installation"]["store"]["error"] = error;
+  }
   if (!connected) {
     out << "\nThe store database cannot be reached at " << store.StoreServer() << ":"
         << store.StoreDatabasePath() << " (port 3050, user SYSDBA): " << error << std::endl;
+    WriteLogSection(exe_dir, clock, -1, out, j);
     return kExitStopped;
   }
 
@@ -121,6 +148,18 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
         << "  company (zentrovia_idempresa) " << Shown(s.zentrovia_idempresa) << "\n"
         << "  local (zentrovia_idlocal)    " << Shown(s.zentrovia_idlocal) << "\n"
         << "  interval (zentrovia_intervalo) " << s.zentrovia_intervalo << " s\n";
+    if (j) {
+      // The password (zentrovia_senha) is left out, as in the text.
+      (*j)["platform"] = {{"address", s.zentrovia_url1},         {"user", s.zentrovia_usuario},
+                          {"company", s.zentrovia_idempresa},    {"local", s.zentrovia_idlocal},
+                          {"interval_s", s.zentrovia_intervalo}, {"settings_row", has_row}};
+      (*j)["cursors"] = {{"zentrovia_datainicio", IsoOrNull(s.zentrovia_datainicio)},
+                         {"zentrovia_ultvenda", s.zentrovia_ultvenda},
+                         {"zentrovia_ultcancelamento", s.zentrovia_ultcancelamento},
+                         {"zentrovia_ultcaixa", IsoOrNull(s.zentrovia_ultcaixa)},
+                         {"zentrovia_verificapromo", IsoOrNull(s.zentrovia_verificapromo)},
+                         {"zentrovia_verificareenvio", IsoOrNull(s.zentrovia_verificareenvio)}};
+    }
     if (!has_row) {
       out << "  no qualifying padrao row (codigo not null and cgc not empty): the service "
              "has no platform account\n";
@@ -176,6 +215,14 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
         << "  promotion import                       "
         << (now.AddMinutes(-60) > s.zentrovia_verificapromo ? "due" : "done within the hour")
         << " (last " << ShownDate(s.zentrovia_verificapromo) << ")\n";
+    if (j) {
+      (*j)["pending"] = {{"sales", pending},
+                         {"cancellations", cancellations},
+                         {"closing_days", days_due},
+                         {"store_server_date", IsoOrNull(server_date)},
+                         {"resend_poll_due", now.Date() > s.zentrovia_verificareenvio},
+                         {"promotion_import_due", now.AddMinutes(-60) > s.zentrovia_verificapromo}};
+    }
 
     out << "\nPromotions in the store\n";
     for (const char* table : {"ZENTROVA_PROMOCOES", "CESTASPROMOCIONAIS"}) {
@@ -193,14 +240,33 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
     WriteIndexReport(q, out);
 
     const TJobRetryTimes retries = WriteJobRetryStatus(out, exe_dir + "Zentrovia.log", now);
-    out << "\nThe next cycle would run " << JobName(ChooseJob(s, now, now.Date(), retries))
-        << std::endl;
+    const char* next_job = JobName(ChooseJob(s, now, now.Date(), retries));
+    if (j) (*j)["next_job"] = next_job;
+    WriteLogSection(exe_dir, clock, pending + cancellations, out, j);
+    out << "\nThe next cycle would run " << next_job << std::endl;
     return kExitOk;
   } catch (const Exception& e) {
     out << "\nThe store database answered with an error: " << e.kind() << " - " << e.what()
         << std::endl;
+    if (j) (*j)["store_error"] = e.kind() + " - " + e.what();
+    WriteLogSection(exe_dir, clock, -1, out, j);
     return kExitStopped;
   }
+}
+
+}  // namespace
+
+int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out) {
+  return StatusReport(exe_dir, clock, out, nullptr);
+}
+
+int RunStatusReportJson(const std::string& exe_dir, const IClock& clock, std::ostream& out) {
+  nlohmann::json j = nlohmann::json::object();
+  std::ostringstream text;
+  const int code = StatusReport(exe_dir, clock, text, &j);
+  // Texts of the store or the log that are not UTF-8 are replaced, never a failed report.
+  out << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+  return code;
 }
 
 }  // namespace zv

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/version.h"
 #include "support/log_messages.h"
 
 namespace zv {
@@ -77,9 +78,10 @@ TEST(ServiceProcess, AForegroundRunStoppedBySigtermLogsItsLifecycleInOrder) {
   waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(LogMessages(inst.log()),
-            (std::vector<std::string>{"Serviço criado",
-                                      "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
-                                      "Serviço executado", "Serviço parado", "Serviço encerrado"}));
+            (std::vector<std::string>{
+                "Serviço criado",
+                "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + VersionText(),
+                "Serviço executado", "Serviço parado", "Serviço encerrado"}));
 }
 
 TEST(ServiceProcess, PauseAndContinueComeFromSigtstpAndSigcont) {
@@ -94,10 +96,11 @@ TEST(ServiceProcess, PauseAndContinueComeFromSigtstpAndSigcont) {
   int status = 0;
   waitpid(pid, &status, 0);
   EXPECT_EQ(LogMessages(inst.log()),
-            (std::vector<std::string>{"Serviço criado",
-                                      "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
-                                      "Serviço executado", "Serviço pausado", "Serviço despausado",
-                                      "Serviço parado", "Serviço encerrado"}));
+            (std::vector<std::string>{
+                "Serviço criado",
+                "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + VersionText(),
+                "Serviço executado", "Serviço pausado", "Serviço despausado", "Serviço parado",
+                "Serviço encerrado"}));
 }
 
 TEST(ServiceProcess, ASecondProcessOnTheSameInstallationIsRefused) {

@@ -117,6 +117,7 @@ class StoreFixture : public ::testing::Test {
     env.exe_dir = dir_;
     env.exe_path = dir_ + "SrvZentrovia";
     env.skip_probe = true;
+    env.drain_backlog = drain_backlog;
     return env;
   }
 
@@ -134,6 +135,9 @@ class StoreFixture : public ::testing::Test {
 
   ManualClock clock{DateTime::FromParts(2026, 12, 9, 14, 5, 7)};
   ManualTimer timer;
+  // Whether the service's uploads drain a backlog (set before the first Service()); off, one
+  // document per call, as the job tests expect.
+  bool drain_backlog = false;
   std::string db_path;
 
  private:

@@ -12,6 +12,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "base/version.h"
 #include "service/activity_log.h"
 #include "service/job_retry_status.h"
 #include "service/srv_zentrovia.h"
@@ -327,7 +328,7 @@ TEST(ServiceModule, TheStopWaitsForARunningCycleAndNoCycleRunsAfterIt) {
 
   std::vector<std::string> log = test::LogMessages(dir.path() / "Zentrovia.log");
   ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[1], "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos.");
+  EXPECT_EQ(log[1], "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + VersionText());
   // Everything the running cycle wrote comes before the stop's line.
   EXPECT_NE(std::find(log.begin(), log.end(), "probe finished"), log.end());
   EXPECT_EQ(log.back(), "Serviço parado");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/version.h"
 #include "os/system.h"
 #include "windows_test_support.h"
 
@@ -192,7 +193,7 @@ TEST_F(ServiceManagerTest, InstallRunPauseContinueStopUninstall) {
       "Servi\xC3\xA7o encerrado",
       // the run under the service control manager
       "Servi\xC3\xA7o criado",
-      "Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
+      "Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + zv::VersionText(),
       "Servi\xC3\xA7o executado",
       "Servi\xC3\xA7o pausado",
       "Servi\xC3\xA7o despausado",
@@ -244,7 +245,7 @@ TEST_F(ServiceManagerTest, EventsThatFailLeaveThePauseUndoneButStopAllTheSame) {
       "Servi\xC3\xA7o instalado com sucesso",
       "Servi\xC3\xA7o encerrado",
       "Servi\xC3\xA7o criado",
-      "Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos.",
+      "Servi\xC3\xA7o iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + zv::VersionText(),
       "Servi\xC3\xA7o executado",
   };
   EXPECT_EQ(LogMessages(log), expected);

@@ -1,0 +1,89 @@
+#include "service/status_log.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "service/log_explanations.h"
+#include "service/log_tail.h"
+
+namespace zv {
+
+namespace {
+
+constexpr size_t kProblemsShown = 8;
+
+std::string Shown(DateTime at) {
+  return at.IsZero() ? "(no time)" : at.ToText().substr(0, 19);
+}
+
+}  // namespace
+
+std::string IsoLocal(DateTime at) {
+  const DateParts p = at.Parts();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                p.minute, p.second);
+  return text;
+}
+
+void WriteLogSection(const std::string& exe_dir, const IClock& clock, int64_t pending,
+                     std::ostream& out, nlohmann::json* json) {
+  const std::string path = exe_dir + "Zentrovia.log";
+  std::string error;
+  const LogDigest digest = DigestLog(ReadLogTail(path, kLogTailBytes, &error));
+
+  out << "\nThe log (" << path << ")\n";
+  nlohmann::json warnings = nlohmann::json::array();
+  nlohmann::json last_errors = nlohmann::json::array();
+  if (!error.empty()) {
+    out << "  " << error << "\n";
+  } else if (digest.messages == 0) {
+    out << "  empty or not written yet\n";
+  } else {
+    out << "  " << digest.messages << " messages read back to " << Shown(digest.first_at) << "\n";
+  }
+
+  const DateTime now = clock.Now();
+  if (pending > 0 && (digest.last_accepted.IsZero() ||
+                      digest.last_accepted.AddMinutes(kStaleAcceptedMinutes) < now)) {
+    std::string warning = digest.last_accepted.IsZero()
+                              ? "No document accepted by the platform in the log's last " +
+                                    std::to_string(digest.messages) + " messages"
+                              : "The last document the platform accepted was at " +
+                                    Shown(digest.last_accepted) + ", more than " +
+                                    std::to_string(kStaleAcceptedMinutes) + " minutes ago";
+    warning += ", while " + std::to_string(pending) + " sales and cancellations wait.";
+    out << "  ATTENTION: " << warning << " The problems below say why.\n";
+    warnings.push_back(warning);
+  }
+
+  if (digest.problems.empty()) {
+    if (digest.messages > 0) out << "  no problem in these messages\n";
+  } else {
+    out << "  Last problems, the most recent first:\n";
+  }
+  for (size_t i = 0; i < digest.problems.size() && i < kProblemsShown; ++i) {
+    const LogProblem& p = digest.problems[i];
+    out << "  " << Shown(p.last_at) << "  " << p.count << (p.count == 1 ? " time  " : " times  ")
+        << p.line << "\n"
+        << "      " << p.explanation->meaning << "\n";
+    last_errors.push_back({{"at", p.last_at.IsZero() ? "" : IsoLocal(p.last_at)},
+                           {"line", p.line},
+                           {"meaning", p.explanation->meaning},
+                           {"count", p.count},
+                           {"kind", p.explanation->id}});
+  }
+
+  if (json) {
+    (*json)["warnings"] = warnings;
+    (*json)["last_errors"] = last_errors;
+    (*json)["log"] = {{"path", path},
+                      {"messages_read", digest.messages},
+                      {"last_accepted", digest.last_accepted.IsZero()
+                                            ? nlohmann::json()
+                                            : nlohmann::json(IsoLocal(digest.last_accepted))}};
+    if (!error.empty()) (*json)["log"]["error"] = error;
+  }
+}
+
+}  // namespace zv

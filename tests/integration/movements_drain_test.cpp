@@ -1,0 +1,144 @@
+// The backlog drain of the uploads, through the service's own cycle, a real store and the
+// fake platform: a backlog goes out in one cycle up to the bound, in order and once; an
+// error or a stop ends it with every cursor on its last verdict; DrainSeconds=0 in the ini
+// gives one document per cycle.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/movement_fixture.h"
+
+namespace zv {
+namespace {
+
+class DrainTest : public test::MovementFixture {
+ protected:
+  void SetUp() override {
+    drain_backlog = true;
+    MovementFixture::SetUp();
+  }
+
+  // Sales 1001.. (above the cursor 1000), document numbers 6001..
+  void AddSales(int first, int count) {
+    std::vector<std::string> rows;
+    for (int v = first; v < first + count; ++v) {
+      rows.push_back(test::SaleLine{.venda = v, .coo = std::to_string(v + 5000)}.Sql());
+      rows.push_back(test::TillRecord("caixa", v, "Venda a Vista", "10"));
+    }
+    Sql(rows);
+  }
+
+  std::vector<std::string> PostedNumbers() const {
+    std::vector<std::string> numbers;
+    for (const auto& post : MovementPosts()) {
+      const size_t at = post.body.find(R"("numero":")");
+      numbers.push_back(at == std::string::npos
+                            ? "?"
+                            : post.body.substr(at + 10, post.body.find('"', at + 10) - at - 10));
+    }
+    return numbers;
+  }
+
+  std::string SalesCursor() { return Value("select zentrovia_ultvenda from padrao"); }
+
+  size_t LogLinesStartingWith(const std::string& prefix) {
+    size_t n = 0;
+    for (const std::string& m : LogMessages()) n += m.rfind(prefix, 0) == 0;
+    return n;
+  }
+};
+
+TEST_F(DrainTest, ABacklogGoesOutInOneCycleInOrderOnceAndALaterSaleInTheNext) {
+  AddSales(1001, 6);
+  ConnectOk();
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers(),
+            (std::vector<std::string>{"6001", "6002", "6003", "6004", "6005", "6006"}));
+  EXPECT_EQ(SalesCursor(), "1006");
+  EXPECT_EQ(LogLinesStartingWith("[Venda= "), 6u);
+  // The cycle's interval after a job is kept.
+  EXPECT_EQ(timer.Interval(), TSyncCycle::kIntervalAfterJob);
+
+  AddSales(1007, 1);
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers().size(), 7u);
+  EXPECT_EQ(PostedNumbers().back(), "6007");
+  EXPECT_EQ(SalesCursor(), "1007");
+}
+
+TEST_F(DrainTest, TheBoundEndsTheCycleAndTheNextCycleGoesOn) {
+  AddSales(1001, 5);
+  ConnectOk();
+  // Each sale takes 2 s here: the drain asks for a stop between two sales.
+  Service().Context().stop_requested = [this] {
+    clock.Advance(2);
+    return false;
+  };
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  // 2 s, 4 s, 6 s: the third sale is the last within the 5 s of the default.
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001", "6002", "6003"}));
+  EXPECT_EQ(SalesCursor(), "1003");
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers().size(), 5u);
+  EXPECT_EQ(SalesCursor(), "1005");
+}
+
+TEST_F(DrainTest, AnErrorInTheMiddleEndsTheCycleWithTheCursorOnTheLastVerdict) {
+  AddSales(1001, 4);
+  ConnectOk();
+  platform_.AddFault({"/movimientos/", 503, "busy", "text/plain", 0, 1}, "POST", 2);
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobFailed);
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001", "6002", "6003"}));
+  EXPECT_EQ(SalesCursor(), "1002");
+  EXPECT_EQ(Service().Settings().zentrovia_ultvenda, 1002);
+  EXPECT_EQ(LogLinesStartingWith("ERRO no Timer: ERESTException - HTTP/1.1 503"), 1u);
+  EXPECT_GT(Service().FCooldownUntil(), clock.Now());
+
+  // After the pause the same sale goes out first, and the rest after it.
+  clock.Advance(61);
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001", "6002", "6003", "6003", "6004"}));
+  EXPECT_EQ(SalesCursor(), "1004");
+}
+
+TEST_F(DrainTest, AStopRequestIsHonouredBetweenSales) {
+  AddSales(1001, 4);
+  ConnectOk();
+  Service().Context().stop_requested = [this] { return MovementPosts().size() >= 2; };
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001", "6002"}));
+  EXPECT_EQ(SalesCursor(), "1002");
+}
+
+TEST_F(DrainTest, DrainSecondsZeroInTheIniGivesOneSalePerCycle) {
+  WriteIni("localhost", db_path);
+  std::ofstream(dir() + "Dorvali.ini", std::ios::app) << "[SrvZentrovia]\r\nDrainSeconds=0\r\n";
+  AddSales(1001, 3);
+  ConnectOk();
+  EXPECT_EQ(Service().Options().drain_s, 0);
+  for (size_t cycle = 1; cycle <= 3; ++cycle) {
+    EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+    EXPECT_EQ(PostedNumbers().size(), cycle);
+    EXPECT_EQ(SalesCursor(), std::to_string(1000 + cycle));
+  }
+}
+
+TEST_F(DrainTest, CancellationsDrainTheSameWayOnceNoSaleWaits) {
+  Sql({test::SaleLine{.venda = 20, .cancelamento = "'2026-12-07'", .codcanc = "41", .coo = "5020"}
+           .Sql(),
+       test::SaleLine{.venda = 21, .cancelamento = "'2026-12-07'", .codcanc = "42", .coo = "5021"}
+           .Sql(),
+       test::SaleLine{.venda = 22, .cancelamento = "'2026-12-07'", .codcanc = "43", .coo = "5022"}
+           .Sql()});
+  ConnectOk();
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"-5020", "-5021", "-5022"}));
+  EXPECT_EQ(Value("select zentrovia_ultcancelamento from padrao"), "43");
+  EXPECT_EQ(LogLinesStartingWith("[CancT= "), 3u);
+}
+
+}  // namespace
+}  // namespace zv
