@@ -31,7 +31,7 @@ class DrainTest : public ::testing::TestWithParam<DrainCase> {
     ServiceOptions options;
     options.drain_s = drain_s;
     return {store,   platform, settings, timer, clock, [](const std::string&) {},
-            nullptr, '/',      options};
+            nullptr, '/',      options, ResendProgress{}};
   }
 
   TStoreSession store;
@@ -78,7 +78,7 @@ TEST(DrainErrors, AnErrorEndsTheDrainAndReachesTheCaller) {
   ManualTimer timer;
   ManualClock clock;
   JobContext ctx{store,   platform, settings,        timer, clock, [](const std::string&) {},
-                 nullptr, '/',      ServiceOptions{}};
+                 nullptr, '/',      ServiceOptions{}, ResendProgress{}};
   int posts = 0;
   EXPECT_THROW(DrainBacklog(ctx,
                             [&] {
