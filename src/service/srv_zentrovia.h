@@ -20,6 +20,7 @@
 #include "platform/zentrovia_client.h"
 #include "promotions/promotion_import.h"
 #include "service/activity_log.h"
+#include "service/cycle_ceiling.h"
 #include "service/sync_cycle.h"
 #include "store/integration_settings.h"
 #include "store/store_session.h"
@@ -44,6 +45,10 @@ struct ServiceEnvironment {
   bool skip_probe = false;
   // The firewall set-up at ServiceExecute (off where a test runs the service).
   bool firewall_setup = true;
+  // A cycle past its ceiling ends the process with this exit code, its line also written
+  // to the terminal when asked (-SYNC).
+  int stuck_exit_code = 1;
+  bool stuck_on_terminal = false;
 };
 
 struct MovementDocument;  // movements/movement_document.h
@@ -138,6 +143,10 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   // Held by a running cycle and by the stop's release, so the two never overlap.
   std::mutex cycle_mutex_;
   std::atomic<bool> stopping_{false};
+  // Logs a cycle stuck past its ceiling and ends the process.
+  void CycleStuck(const std::string& what, int ceiling_s);
+  // Last, so that its thread ends before anything it reports through.
+  CycleCeiling ceiling_{[this](const std::string& what, int s) { CycleStuck(what, s); }};
 };
 
 }  // namespace zv
