@@ -177,6 +177,50 @@ TEST_F(StoreStallTest, ASaleStalledAtAnyCallBeforeItsPostIsPostedOnlyOnceTheStor
   EXPECT_EQ(Cursor(), "1001");
 }
 
+// Every store call of the promotion import stalls in turn, inside a promotion's transaction
+// and at its commit among them: the stamp does not move before every promotion is written,
+// and once the store answers the promotions are there once each.
+TEST_F(StoreStallTest, APromotionImportStalledAtAnyCallLeavesItsStampAndImportsOnceAfterwards) {
+  StartRelay("127.0.0.5");
+  const std::string dates =
+      R"("vigenciaDesde":"2024-06-01T03:00:00Z","vigenciaHasta":"2024-07-01T03:00:00Z")";
+  auto promo = [&](int id) {
+    return R"({"id":)" + std::to_string(id) + R"(,"tipo":"PRECIO_FIJO","descripcion":"Promo )" +
+           std::to_string(id) + R"(",)" + dates +
+           R"(,"detalles":{"precio":1,"condiciones":{"items":[{"cantidad":1,"articulos":[{)"
+           R"("codigoBarras":")" +
+           test::kDipirona + R"("}]}]},"beneficios":null}})";
+  };
+  platform_.SetPromotionsAccepted(R"({"results":[)" + promo(701) + "," + promo(702) +
+                                  R"(],"total":2})");
+  ConnectOk();
+  clock.Advance(3600);  // the hourly promotion pass is due
+  const std::string stamp = "select zentrovia_verificapromo from padrao";
+  const std::string before = Value(stamp);
+
+  long k = 1;
+  for (;; ++k) {
+    SCOPED_TRACE("stall at request " + std::to_string(k));
+    ASSERT_LT(k, 300) << "the import never ended";
+    relay->FreezeAtRequest(k);
+    Cycle();
+    const bool stalled = relay->Frozen();
+    relay->Thaw();
+    // The stamp moves only once every promotion is written (a stall after it, in the
+    // settings reload, leaves it moved): the sweep ends there.
+    if (!stalled || Value(stamp) != before) break;
+    EXPECT_TRUE(Contains(LogMessages().back(), kCutText) ||
+                Contains(LogMessages().back(), "Falha ao tentar recuperar"))
+        << LogMessages().back();
+  }
+  EXPECT_GE(k, 5);
+  ASSERT_NE(Value(stamp), before);
+  EXPECT_EQ(Value("select list(codigopromocao, ',') from (select codigopromocao from "
+                  "zentrova_promocoes order by 1)"),
+            "701,702");
+  EXPECT_EQ(Value("select count(*) from zentrova_promocoes_produtos"), "2");
+}
+
 // The service binary with a store that stopped answering and a cycle ceiling of one second
 // (the store call deadline far behind it): -SYNC ends with exit 2, naming what was stuck, on
 // the terminal and in the log.
