@@ -3,6 +3,7 @@
 
 #include <asio/io_context.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -93,11 +94,23 @@ int main(int argc, char** argv) {
   env.time_separator = SystemTimeSeparator();
   env.skip_probe = cl.no_probe;
   env.drain_backlog = !cl.sync;
+  if (cl.sync) {
+    // A stuck cycle ends -SYNC as any other stop does, naming what was stuck.
+    env.stuck_exit_code = kExitStopped;
+    env.stuck_on_terminal = true;
+  }
 
   try {
     TSrvZentrovia module(env);
     if (cl.install || cl.uninstall) {
       ServiceRegistration reg{env.exe_path, ServiceUnitDirectory()};
+      try {
+        // systemd's watchdog stays behind the process's own cycle ceiling.
+        reg.watchdog_s =
+            std::max(reg.watchdog_s, LoadServiceOptions(exe_dir).cycle_ceiling_s + 300);
+      } catch (const std::exception&) {
+        // An unreadable section is reported by the service itself; the unit keeps the default.
+      }
       std::string error;
       bool ok;
       if (cl.install) {

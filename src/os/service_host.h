@@ -26,6 +26,9 @@ struct ServiceRegistration {
   std::string exe_path;
   // Linux: where the systemd unit goes (tests give a temporary directory).
   std::string unit_directory;
+  // Linux: systemd's watchdog interval (WatchdogSec=), longer than the cycle ceiling so
+  // that a stuck cycle is normally ended, and logged, by the process itself first.
+  int watchdog_s = 900;
 };
 
 // Each returns false with the system's error text when the registration fails.

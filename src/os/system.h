@@ -68,6 +68,14 @@ void* LoadSharedLibrary(const std::string& file_name, std::string* error);
 void* SharedLibrarySymbol(void* library, const char* name);
 // The file name of the Firebird client library on this system.
 const char* FirebirdClientLibraryName();
+// Gives the process a UTF-8 character locale (LC_CTYPE only: numbers keep the C format), as
+// the Linux Firebird client converts a UTF-8 database path with it and fails in the C locale
+// on any accented letter. Nothing to do on Windows. Returns whether it took effect.
+bool UseUtf8CharacterLocale();
+// For a helper thread of our own: the process's signals are never delivered to it (on Linux
+// the service host takes its control signals with sigwait, which needs them blocked in
+// every thread). Nothing to do on Windows.
+void BlockSignalsInThisThread();
 
 // The log's date and time separators from the system's regional settings.
 char SystemDateSeparator();

@@ -96,6 +96,12 @@ constexpr const char* kRowRetry =
     "(falha 2): ERESTException - HTTP/1.1 503 Service Unavailable`";
 constexpr const char* kRowOutOfMemory =
     "`ERRO no Timer: EOutOfMemory - Out of memory (std::bad_alloc)`";
+constexpr const char* kRowStoreDeadline =
+    "`ERRO no Timer: EDatabaseError - The store database did not answer for 120 s (running a "
+    "statement); the connection was cut`";
+constexpr const char* kRowCycleStuck =
+    "`Ciclo travado há mais de 600 s em EnviarVendasZentrovia: o processo será encerrado para "
+    "ser reiniciado`";
 constexpr const char* kRowProbe =
     "`Falha na conexão de internet.` / `Entrando em pausa por 15 minutos (internet).`";
 
@@ -222,6 +228,18 @@ const std::vector<LogExplanation>& LogExplanations() {
        "giving 404, an empty answer): nothing moved and the same document goes out again "
        "after 60 s; if it lasts, check zentrovia_url1 and ask the platform.",
        [](L l) { return StartsWith(l.message, kRestError); }},
+      {"store-deadline", kRowStoreDeadline,
+       "ERRO no Timer: EDatabaseError - The store database did not answer for 120 s (running a "
+       "statement); the connection was cut",
+       "", true,
+       "The store server stopped answering without closing the connection (its machine lost "
+       "power, a cable or a VPN dropped) and the call was cut at StoreCallDeadline: nothing "
+       "moved, the service attaches anew and the same document goes out once the store "
+       "answers; check the store server and the network.",
+       [](L l) {
+         return StartsWith(l.message, "ERRO no Timer: EDatabaseError - ") &&
+                Has(l.message, "did not answer for");
+       }},
       {"store-error", kRowStore, "ERRO no Timer: EDatabaseError - connection lost", "", true,
        "The store database failed (the Firebird server down, the connection lost, a lock "
        "time-out): nothing was sent past it and no cursor moved; check the store server.",
@@ -262,6 +280,14 @@ const std::vector<LogExplanation>& LogExplanations() {
        "An error ended a sync cycle: the service pauses 60 s and runs the same job again; the "
        "text names the error.",
        [](L l) { return StartsWith(l.message, kTimerError); }},
+      {"cycle-stuck", kRowCycleStuck,
+       "Ciclo travado há mais de 600 s em EnviarVendasZentrovia: o processo será encerrado "
+       "para ser reiniciado",
+       "", true,
+       "A cycle ran past CycleCeiling in the job named: the process ended and its service "
+       "manager started it again, with nothing moved that the platform had not judged; seen "
+       "more than once, check the store server and the network.",
+       [](L l) { return StartsWith(l.message, "Ciclo travado há mais de "); }},
       {"internet-down", kRowProbe, "Falha na conexão de internet.", "", true,
        "None of the probe sites answered: the machine has no internet access; nothing is "
        "tried for 15 minutes.",

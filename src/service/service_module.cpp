@@ -1,5 +1,12 @@
 // The service module's lifecycle events. Each writes exactly one log line.
 
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <thread>
+
 #include "base/errors.h"
 #include "base/version.h"
 #include "closings/closing_resend.h"
@@ -137,10 +144,33 @@ void TSrvZentrovia::ServiceStop() {
 CycleOutcome TSrvZentrovia::ZentroviaTimerTimer() {
   std::lock_guard<std::mutex> cycle_lock(cycle_mutex_);
   if (stopping_) return CycleOutcome::Stopped;
+  CycleCeilingScope ceiling(ceiling_, context_.options.cycle_ceiling_s);
   return cycle_.Run();
 }
 
+void TSrvZentrovia::CycleStuck(const std::string& what, int ceiling_s) {
+  const std::string text = "Ciclo travado há mais de " + std::to_string(ceiling_s) + " s em " +
+                           what + ": o processo será encerrado para ser reiniciado";
+  if (env_.stuck_on_terminal) std::cerr << "SrvZentrovia: " << text << std::endl;
+  // The log is written from a thread of its own: the stuck cycle may be the one holding it
+  // (a log file on a share that stopped answering).
+  auto written = std::make_shared<std::promise<bool>>();
+  std::future<bool> done = written->get_future();
+  std::thread([this, text, written] {
+    try {
+      DoSaveLog(text);
+      written->set_value(true);
+    } catch (...) {
+      written->set_value(false);
+    }
+  }).detach();
+  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready || !done.get())
+    ReportOutsideLog("SrvZentrovia: " + text);
+  std::_Exit(env_.stuck_exit_code);
+}
+
 void TSrvZentrovia::RunJob(ZentroviaJob job) {
+  ceiling_.Doing(JobName(job));
   switch (job) {
     case ZentroviaJob::VerificaReenvio:
       return VerificaReenvio();
@@ -176,8 +206,11 @@ bool TSrvZentrovia::TestUrl(const ProbeHost& Host, bool UseHttps) {
 void TSrvZentrovia::IniConn() {
   // Read at every connect step, so an edited ini file takes effect without a restart; a
   // value that cannot be read ends the step with an error naming the key.
+  ceiling_.Doing("IniConn");
   context_.options = LoadServiceOptions(env_.exe_dir);
   if (!env_.drain_backlog) context_.options.drain_s = 0;
+  store_.CallDeadline = std::chrono::seconds(context_.options.store_call_deadline_s);
+  ceiling_.Adjust(context_.options.cycle_ceiling_s);
   db_connected_ = ConnectStore(nullptr);
   if (!db_connected_) DoSaveLog(kConnectionFailed);
   GetCredenciaisZentrovia();

@@ -20,6 +20,7 @@
 #include "platform/zentrovia_client.h"
 #include "promotions/promotion_import.h"
 #include "service/activity_log.h"
+#include "service/cycle_ceiling.h"
 #include "service/sync_cycle.h"
 #include "store/integration_settings.h"
 #include "store/store_session.h"
@@ -47,6 +48,10 @@ struct ServiceEnvironment {
   // The uploads go on with the next waiting document within a cycle, for the ini's
   // DrainSeconds (off for -SYNC, whose cycles run back to back: one document per cycle).
   bool drain_backlog = true;
+  // A cycle past its ceiling ends the process with this exit code, its line also written
+  // to the terminal when asked (-SYNC).
+  int stuck_exit_code = 1;
+  bool stuck_on_terminal = false;
 };
 
 struct MovementDocument;  // movements/movement_document.h
@@ -145,6 +150,10 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   std::atomic<bool> stopping_{false};
   // Between a pause and a continue: a backlog drain ends after its current document.
   std::atomic<bool> paused_{false};
+  // Logs a cycle stuck past its ceiling and ends the process.
+  void CycleStuck(const std::string& what, int ceiling_s);
+  // Last, so that its thread ends before anything it reports through.
+  CycleCeiling ceiling_{[this](const std::string& what, int s) { CycleStuck(what, s); }};
 };
 
 }  // namespace zv

@@ -33,6 +33,8 @@ FbClientLibrary& FbClientLibrary::Load(const std::string& file_name) {
   std::lock_guard<std::mutex> lock(mutex);
   auto it = loaded.find(file_name);
   if (it != loaded.end()) return *it->second;
+  // Before the client reads the process's locale: an accented store path needs UTF-8.
+  UseUtf8CharacterLocale();
   std::string error;
   MasterEntry entry = OpenClientLibrary(file_name, error);
   if (!entry) throw EDatabaseError(error);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "base/errors.h"
@@ -150,15 +151,21 @@ void FbStatement::OnServer(Body body) {
       // A connection closed by the settings reload opens again on next use.
       if (!c.Connected()) c.Open();
       FbStatus status(*c.impl().lib);
-      body(status.get(), sent);
+      {
+        StoreCallWatch watch(c.impl().watch, *c.impl().lib, c.impl().att, "running a statement");
+        body(status.get(), sent);
+      }
       c.impl().Answered();
       return;
     } catch (const Firebird::FbException& e) {
-      const std::string text = FbStatusText(*c.impl().lib, e.getStatus());
-      const bool lost = FbConnectionLost(e.getStatus());
+      const std::string text = c.impl().FailureText(e);
+      const bool lost = c.impl().Lost(e);
+      // A server that stopped answering would keep a new attachment waiting as long.
+      const bool cut = c.impl().watch.Cut();
       if (lost) c.impl().Abandon();
       CloseOrRelease(lost ? Release::kDrop : Release::kKeepPrepared);
-      if (lost && attempt == 0 && !sent && c.options.auto_reconnect && !c.impl().in_transaction)
+      if (lost && !cut && attempt == 0 && !sent && c.options.auto_reconnect &&
+          !c.impl().in_transaction)
         continue;
       ThrowStatementError(e.getStatus(), text);
     } catch (...) {
@@ -173,11 +180,14 @@ void FbStatement::Reading(Body body) {
   TStoreConnection& c = Conn();
   try {
     FbStatus status(*c.impl().lib);
-    body(status.get());
+    {
+      StoreCallWatch watch(c.impl().watch, *c.impl().lib, c.impl().att, "reading rows");
+      body(status.get());
+    }
     c.impl().Answered();
   } catch (const Firebird::FbException& e) {
-    const std::string text = FbStatusText(*c.impl().lib, e.getStatus());
-    if (FbConnectionLost(e.getStatus()))
+    const std::string text = c.impl().FailureText(e);
+    if (c.impl().Lost(e))
       c.impl().Abandon();
     else
       Break(/*polite=*/true, text);
@@ -200,7 +210,10 @@ void FbStatement::PrepareOn(Firebird::ThrowStatusWrapper* st, const std::string&
     CloseOrRelease(Release::kGiveBack);
     TStoreConnection::Impl& c = conn_->impl();
     prepared_ = c.cache.Take(sql);
-    if (!prepared_) prepared_ = FbPrepared::Make(st, c.att, c.MetaTransaction(), sql);
+    if (!prepared_) {
+      c.watch.Step("preparing a statement");
+      prepared_ = FbPrepared::Make(st, c.att, c.MetaTransaction(), sql);
+    }
     row_ = prepared_->null_row;
     out_buf_.assign(prepared_->out_length, 0);
   }
@@ -291,6 +304,7 @@ void FbStatement::Execute(const std::string& sql, size_t markers, const Inputs& 
     Firebird::IMessageMetadata* in = p.in_meta;
     unsigned char* in_data = in ? in_buf_.data() : nullptr;
     StartTransaction(st, p.type == isc_info_sql_stmt_select);
+    Conn().impl().watch.Step("running a statement");
     sent = true;
     if (p.IsCursor()) {
       rs_ = p.stmt->openCursor(st, tra_, in, in_data, p.out_meta, 0);
@@ -311,6 +325,7 @@ void FbStatement::Execute(const std::string& sql, size_t markers, const Inputs& 
     p.stmt->execute(st, tra_, in, in_data, row ? p.out_meta : nullptr,
                     row ? out_buf_.data() : nullptr);
     if (with_rows && row) DecodeRow(st, row_);
+    Conn().impl().watch.Step("committing a statement");
     if (owns_tra_) tra_->commit(st);
     tra_ = nullptr;
     if (!with_rows) return;
@@ -434,6 +449,7 @@ int64_t FbStatement::RecordCount() {
   TStoreConnection::Impl& c = conn_->impl();
   bool counted = false;
   try {
+    StoreCallWatch watch(c.watch, *c.lib, c.att, "counting rows");
     FbStatus status(*c.lib);
     Firebird::ThrowStatusWrapper* st = status.get();
     const std::string sql = "select count(*) from (" + prepared_->sql + "\n)";
@@ -453,8 +469,8 @@ int64_t FbStatement::RecordCount() {
     }
     count_stmt->free(st);
   } catch (const Firebird::FbException& e) {
-    if (FbConnectionLost(e.getStatus())) {
-      const std::string text = FbStatusText(*c.lib, e.getStatus());
+    if (c.Lost(e)) {
+      const std::string text = c.FailureText(e);
       c.Abandon();
       throw EDatabaseError(text);
     }
@@ -470,6 +486,9 @@ int64_t FbStatement::RecordCount() {
 void FbStatement::DropCursor(bool polite) {
   FbClientLibrary* lib = conn_ ? conn_->impl().lib : nullptr;
   if (polite && lib && (rs_ || (tra_ && owns_tra_))) {
+    std::optional<StoreCallWatch> watch;
+    if (conn_->impl().att)
+      watch.emplace(conn_->impl().watch, *lib, conn_->impl().att, "closing a result");
     FbStatus status(*lib);
     if (rs_) {
       try {
@@ -511,6 +530,9 @@ void FbStatement::ResetRows() {
 void FbStatement::CloseOrRelease(Release how) {
   TStoreConnection::Impl* c = conn_ ? &conn_->impl() : nullptr;
   const bool attached = c && c->att;
+  std::optional<StoreCallWatch> watch;
+  if (attached && how != Release::kDrop)
+    watch.emplace(c->watch, *c->lib, c->att, "closing a statement");
   DropCursor(how != Release::kDrop && attached);
   if (prepared_ && how != Release::kKeepPrepared) {
     if (how == Release::kGiveBack && attached)

@@ -34,6 +34,15 @@ void ThrowFb(FbClientLibrary& lib, const Firebird::FbException& e) {
   throw EDatabaseError(FbStatusText(lib, e.getStatus()));
 }
 
+std::string TStoreConnection::Impl::FailureText(const Firebird::FbException& e) const {
+  if (watch.Cut()) return watch.CutText();
+  return FbStatusText(*lib, e.getStatus());
+}
+
+bool TStoreConnection::Impl::Lost(const Firebird::FbException& e) const {
+  return watch.Cut() || FbConnectionLost(e.getStatus());
+}
+
 // ---- TFbDriverLink ----
 
 TFbDriverLink::TFbDriverLink() : VendorLib(FbDefaultClientLibraryName()) {}
@@ -83,11 +92,14 @@ void TStoreConnection::Open() {
   if (impl_->att) return;
   FbClientLibrary& lib = (DriverLink ? *DriverLink : DefaultDriverLink()).Library();
   impl_->lib = &lib;
+  impl_->watch.deadline = CallDeadline;
 
   const FbAttachRequest request = BuildAttachRequest(*this);
   const std::string key = request.target + '\n' + request.dpb + '\n' +
                           std::to_string(reinterpret_cast<uintptr_t>(&lib));
   if (impl_->parked && impl_->parked_key != key) impl_->DetachParked(true);
+  // A new attachment, or a kept session that was never cut: watched afresh.
+  impl_->watch.Reset();
   if (impl_->parked) {
     impl_->att = std::exchange(impl_->parked, nullptr);
     impl_->meta_tra = std::exchange(impl_->parked_meta_tra, nullptr);
@@ -97,6 +109,7 @@ void TStoreConnection::Open() {
     // server again so soon tells nothing new, and costs a round trip per sale.
     if (std::chrono::steady_clock::now() - impl_->last_answer < kFreshAnswer) return;
     try {
+      StoreCallWatch watch(impl_->watch, lib, impl_->att, "checking the kept session");
       // Proves that the session still answers, and tells whether the store's tables changed
       // since the last check (an upgrade of the point-of-sale system): statements prepared
       // before such a change are prepared again, as before it they would still run against
@@ -106,21 +119,29 @@ void TStoreConnection::Open() {
       impl_->metadata_stamp = stamp;
       impl_->Answered();
       return;
-    } catch (const Firebird::FbException&) {
+    } catch (const Firebird::FbException& e) {
+      const std::string text = impl_->FailureText(e);
+      const bool cut = impl_->watch.Cut();
       impl_->Abandon();  // gone with the server: attach anew
+      // Unless the server stopped answering: a new attach would wait as long again.
+      if (cut) throw EDatabaseError(text);
     }
   }
 
   FbStatus status(lib);
   try {
-    impl_->att = lib.provider->attachDatabase(
-        &status, request.target.c_str(), static_cast<unsigned>(request.dpb.size()),
-        reinterpret_cast<const unsigned char*>(request.dpb.data()));
+    {
+      StoreCallWatch watch(impl_->watch, lib, nullptr, "attaching");
+      impl_->att = lib.provider->attachDatabase(
+          &status, request.target.c_str(), static_cast<unsigned>(request.dpb.size()),
+          reinterpret_cast<const unsigned char*>(request.dpb.data()));
+    }
     impl_->key = key;
+    StoreCallWatch watch(impl_->watch, lib, impl_->att, "reading the table layouts");
     impl_->metadata_stamp = impl_->MetadataStamp();
     impl_->Answered();
   } catch (const Firebird::FbException& e) {
-    const std::string text = FbStatusText(lib, e.getStatus());
+    const std::string text = impl_->FailureText(e);
     if (impl_->att) impl_->Abandon();
     throw EDatabaseError(text);
   }
@@ -161,6 +182,8 @@ std::string TStoreConnection::Impl::MetadataStamp() {
 void TStoreConnection::Close() {
   Rollback();
   for (FbStatement* s : impl_->statements) s->CloseOrRelease(FbStatement::Release::kGiveBack);
+  // A close that found the server silent leaves nothing worth keeping.
+  if (impl_->att && impl_->watch.Cut()) impl_->Abandon();
   if (!impl_->att) return;
   impl_->DetachParked(true);
   impl_->parked = impl_->att;
@@ -172,27 +195,29 @@ void TStoreConnection::Close() {
 
 void TStoreConnection::Impl::DetachParked(bool polite) {
   if (!parked) return;
-  cache.Clear(lib, polite);
-  if (!polite) {
-    ReleaseQuietly(parked_meta_tra);
-    ReleaseQuietly(parked);
-    return;
-  }
-  FbStatus status(*lib);
-  if (parked_meta_tra) {
+  if (polite) {
+    StoreCallWatch watch(this->watch, *lib, parked, "detaching");
+    cache.Clear(lib, /*polite=*/true);
+    FbStatus status(*lib);
+    if (parked_meta_tra) {
+      try {
+        parked_meta_tra->commit(&status);
+        parked_meta_tra = nullptr;
+      } catch (const Firebird::FbException&) {
+      }
+    }
     try {
-      parked_meta_tra->commit(&status);
-      parked_meta_tra = nullptr;
+      parked->detach(&status);
+      parked = nullptr;
     } catch (const Firebird::FbException&) {
-      ReleaseQuietly(parked_meta_tra);
     }
   }
-  try {
-    parked->detach(&status);
-    parked = nullptr;
-  } catch (const Firebird::FbException&) {
-    ReleaseQuietly(parked);
-  }
+  cache.Clear(lib, /*polite=*/false);
+  // What is left was not closed on the server: cut first, so that releasing it does not
+  // wait on a server that may not answer.
+  if (parked) CutAttachment(*lib, parked);
+  ReleaseQuietly(parked_meta_tra);
+  ReleaseQuietly(parked);
 }
 
 void TStoreConnection::Impl::CheckTransactionAlive() const {
@@ -232,15 +257,18 @@ void TStoreConnection::StartTransaction() {
     if (!Connected()) Open();
     FbStatus status(*impl_->lib);
     try {
+      StoreCallWatch watch(impl_->watch, *impl_->lib, impl_->att, "starting a transaction");
       impl_->tra = impl_->StartWriteTransaction(status.get());
       impl_->in_transaction = true;
       return;
     } catch (const Firebird::FbException& e) {
-      std::string text = FbStatusText(*impl_->lib, e.getStatus());
-      if (!FbConnectionLost(e.getStatus())) throw EDatabaseError(text);
+      std::string text = impl_->FailureText(e);
+      if (!impl_->Lost(e)) throw EDatabaseError(text);
+      const bool cut = impl_->watch.Cut();
       impl_->Abandon();
-      // Nothing has run in it yet: a new attachment is as good.
-      if (attempt > 0 || !options.auto_reconnect) throw EDatabaseError(text);
+      // Nothing has run in it yet: a new attachment is as good, unless the server stopped
+      // answering.
+      if (attempt > 0 || cut || !options.auto_reconnect) throw EDatabaseError(text);
     }
   }
 }
@@ -255,12 +283,13 @@ void TStoreConnection::Commit() {
   impl_->BreakTransactionCursors();
   FbStatus status(*impl_->lib);
   try {
+    StoreCallWatch watch(impl_->watch, *impl_->lib, impl_->att, "committing");
     impl_->tra->commit(status.get());
     impl_->tra = nullptr;
     impl_->in_transaction = false;
   } catch (const Firebird::FbException& e) {
-    std::string text = FbStatusText(*impl_->lib, e.getStatus());
-    if (FbConnectionLost(e.getStatus())) impl_->Abandon();
+    std::string text = impl_->FailureText(e);
+    if (impl_->Lost(e)) impl_->Abandon();
     // A commit that fails leaves nothing half done: the work is undone and the
     // transaction over.
     Rollback();
@@ -274,11 +303,15 @@ void TStoreConnection::Rollback() {
     impl_->BreakTransactionCursors();
     FbStatus status(*impl_->lib);
     try {
+      StoreCallWatch watch(impl_->watch, *impl_->lib, impl_->att, "rolling back");
       impl_->tra->rollback(status.get());
       impl_->tra = nullptr;
-    } catch (const Firebird::FbException&) {
+    } catch (const Firebird::FbException& e) {
       // The server undoes what it cannot finish; the handle is of no further use.
-      ReleaseQuietly(impl_->tra);
+      if (impl_->Lost(e))
+        impl_->Abandon();
+      else
+        ReleaseQuietly(impl_->tra);
     }
   }
   impl_->in_transaction = false;
@@ -304,6 +337,9 @@ void TStoreTransaction::Commit() {
 }
 
 void TStoreConnection::Impl::Abandon() {
+  // Closes the socket first: releasing the handles of an attachment that is still open
+  // would tell the server, and wait on it.
+  if (att) CutAttachment(*lib, att);
   for (FbStatement* s : statements)
     s->Break(/*polite=*/false,
              "The connection to the store database was lost before the whole result was read");

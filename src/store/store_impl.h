@@ -10,6 +10,7 @@
 #include "store/fb_client.h"
 #include "store/fb_statement.h"
 #include "store/store_query.h"
+#include "store/store_watchdog.h"
 
 namespace zv {
 
@@ -60,6 +61,13 @@ struct TStoreConnection::Impl {
   // statement's handles; results with unread rows become broken.
   void Abandon();
   Firebird::ITransaction* MetaTransaction();
+
+  // The deadline on this connection's calls (see store_watchdog.h).
+  StoreWatchSlot watch;
+  // The error of a failed call: the watchdog's when it cut the connection, else the server's.
+  std::string FailureText(const Firebird::FbException& e) const;
+  // Whether a failed call means the attachment is gone (cut by the watchdog or lost).
+  bool Lost(const Firebird::FbException& e) const;
 };
 
 // Runs one attach / statement step and turns a Firebird error into EDatabaseError.

@@ -30,6 +30,7 @@
 //   has it prepared once; a lost or changed session drops them, and so does a change of the
 //   store's tables seen when the session is taken back.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -94,6 +95,12 @@ class TStoreConnection {
 
   // The driver link that loads the client library; set by IniConn.
   TFbDriverLink* DriverLink = nullptr;
+
+  // Longest a call to the server (attach, prepare, execute, fetch, commit, rollback ...) may
+  // wait for its answer. Past it the connection is cut from this side and the call raises
+  // EDatabaseError saying what did not answer and for how long; the next use attaches anew.
+  // Zero: no deadline. Taken at each Open.
+  std::chrono::milliseconds CallDeadline{std::chrono::seconds(120)};
 
   // An explicit transaction. Until Commit or Rollback every statement of every query on this
   // connection runs in it, plain reads and generator steps included, so that a row written

@@ -34,6 +34,7 @@ bool TStoreSession::Connect(const std::string& ini_dir, std::string* error) {
   if (!query2_) query2_ = std::make_unique<TStoreQuery>();
   if (!query3_) query3_ = std::make_unique<TStoreQuery>();
   connection_->DriverLink = driver_link_.get();
+  connection_->CallDeadline = CallDeadline;
 
   bool connected = false;
   for (const char* password : kPasswords) {

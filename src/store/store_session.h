@@ -4,6 +4,7 @@
 // point-of-sale installation's ini file. Objects are created on first need and kept until
 // Release (the service stop) or the destructor.
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,9 @@ class TStoreSession {
 
   // Closes the connection and releases every object, the driver link last.
   void Release();
+
+  // The deadline on every store call, given to the connection at each Connect.
+  std::chrono::milliseconds CallDeadline{std::chrono::seconds(120)};
 
   bool Created() const { return connection_ != nullptr; }
   const std::string& StoreServer() const { return server_; }

@@ -148,6 +148,9 @@ TEST(ServiceProcess, InstallAndUninstallWriteAndRemoveTheSystemdUnit) {
   std::string text = test::ReadFile(unit);
   EXPECT_NE(text.find("\nExecStart=" + inst.exe().string() + "\n"), std::string::npos) << text;
   EXPECT_NE(text.find("WantedBy=multi-user.target"), std::string::npos);
+  // Restarted when it dies, and when its cycles' thread stops pinging systemd's watchdog.
+  for (const char* line : {"\nType=notify\n", "\nWatchdogSec=900\n", "\nRestart=always\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
   EXPECT_EQ(LogMessages(inst.log()),
             (std::vector<std::string>{"Serviço criado", "Iniciando instalação do serviço",
                                       "Serviço instalado com sucesso", "Serviço encerrado"}));

@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <systemd/sd-daemon.h>
+
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <cerrno>
 #include <condition_variable>
@@ -56,6 +59,31 @@ std::string QuoteForSystemd(const std::string& path) {
 
 enum class Control { Stop, Pause, Continue };
 
+// systemd's watchdog (WatchdogSec= in the unit): pinged from the thread that runs the
+// cycles, at half the interval systemd asks for, so that a cycle stuck on that thread stops
+// the pings and systemd restarts the process. Outside systemd nothing is armed.
+class WatchdogPings {
+ public:
+  explicit WatchdogPings(asio::io_context& io) : timer_(io) {
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) return;
+    interval_ = std::chrono::microseconds(usec / 2);
+    Schedule();
+  }
+  void Cancel() { timer_.cancel(); }
+
+ private:
+  void Schedule() {
+    sd_notify(0, "WATCHDOG=1");
+    timer_.expires_after(interval_);
+    timer_.async_wait([this](const std::error_code& ec) {
+      if (!ec) Schedule();
+    });
+  }
+  asio::steady_timer timer_;
+  std::chrono::microseconds interval_{0};
+};
+
 // An error inside a control event goes where the service framework would send it.
 template <typename F>
 bool RunEvent(const char* name, F&& event) {
@@ -93,7 +121,12 @@ bool InstallService(const ServiceRegistration& reg, std::string& error) {
           "After=network-online.target\n"
           "\n"
           "[Service]\n"
-          "Type=simple\n"
+          // Ready once started; pings from the cycles' thread while it is not stuck.
+          "Type=notify\n"
+          "NotifyAccess=main\n"
+          "WatchdogSec="
+       << reg.watchdog_s
+       << "\n"
           "ExecStart="
        << QuoteForSystemd(reg.exe_path)
        << "\n"
@@ -153,6 +186,7 @@ int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
   ControlQueue<Control> controls;
   auto work = asio::make_work_guard(io);
   int exit_code = 0;
+  WatchdogPings pings(io);
 
   std::thread framework([&] {
     for (;;) {
@@ -172,11 +206,13 @@ int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
       kill(getpid(), SIGTERM);  // ends the framework thread
       controls.Pop();
     } else {
+      sd_notify(0, "READY=1");
       RunEvent("ServiceExecute", [&] { module.ServiceExecute(); });
       bool paused = false;
       for (;;) {
         Control c = controls.Pop();
         if (c == Control::Stop) {
+          sd_notify(0, "STOPPING=1");
           // A failed stop event is reported; the process stops all the same, since the
           // stop has already released what the cycles need.
           RunEvent("ServiceStop", [&] { module.ServiceStop(); });
@@ -191,6 +227,7 @@ int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
       module.ServiceExecuteEnd();
     }
     asio::post(io, [&] {
+      pings.Cancel();
       work.reset();
       io.stop();
     });

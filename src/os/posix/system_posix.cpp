@@ -1,12 +1,15 @@
 // Linux side of the operating-system layer.
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -146,6 +149,20 @@ void* SharedLibrarySymbol(void* library, const char* name) {
 
 const char* FirebirdClientLibraryName() {
   return "libfbclient.so.2";
+}
+
+void BlockSignalsInThisThread() {
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+}
+
+bool UseUtf8CharacterLocale() {
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  if (current && (std::strstr(current, "UTF-8") || std::strstr(current, "utf8"))) return true;
+  for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"})
+    if (std::setlocale(LC_CTYPE, name)) return true;
+  return false;
 }
 
 }  // namespace zv

@@ -234,6 +234,21 @@ bool InstallService(const ServiceRegistration& reg, std::string& error) {
     error = SystemErrorText(GetLastError());
     return false;
   }
+  // A process that ends without reporting a stop (the cycle ceiling ends it so) is started
+  // again a minute later, up to three times a day.
+  SC_ACTION actions[3] = {
+      {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}};
+  SERVICE_FAILURE_ACTIONSW failure{};
+  failure.dwResetPeriod = 24 * 60 * 60;
+  failure.cActions = 3;
+  failure.lpsaActions = actions;
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+    error = SystemErrorText(GetLastError());
+    // Not left registered without them.
+    DeleteService(service);
+    CloseServiceHandle(service);
+    return false;
+  }
   CloseServiceHandle(service);
   return true;
 }

@@ -219,4 +219,11 @@ const char* FirebirdClientLibraryName() {
   return "fbclient.dll";
 }
 
+void BlockSignalsInThisThread() {}
+
+bool UseUtf8CharacterLocale() {
+  // The client takes the path as UTF-8 through isc_dpb_utf8_filename.
+  return true;
+}
+
 }  // namespace zv
