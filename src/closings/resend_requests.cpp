@@ -76,8 +76,13 @@ std::vector<ResendRequest> ReadRequests(JobContext& ctx, const TZentrovRetornos&
   }
   std::vector<ResendRequest> requests;
   std::map<std::string, int> seen;  // two requests for the same day are both acted on
-  for (const JsonValue& element :
-       BoundedItems(*list, kMaxResendRequests, "resend request list " + tipo)) {
+  for (const JsonValue& element : list->Items()) {
+    // Requests of the other kind are passed over and cost nothing kept; the ones kept are
+    // bounded far above any real list.
+    if (requests.size() == kMaxResendRequests) {
+      throw EConversionError("resend request list " + tipo + ": more than the " +
+                             std::to_string(kMaxResendRequests) + " requests one answer may hold");
+    }
     try {
       const JsonValue& request = AsObject(element);
       if (GetText(request, "tipo") != tipo) continue;
