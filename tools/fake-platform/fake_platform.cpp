@@ -463,6 +463,9 @@ void FakePlatform::Stop() {
     // The loop may not have started yet; stop() takes effect only once it has.
     while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     impl_->server.stop();
+    // A kept-alive connection would hold its worker (and so this join) until the server's
+    // keep-alive time-out; ending the connections lets the workers go at once.
+    ShutDownConnectionsOnPort(port_);
     impl_->listener.join();
   }
 }
