@@ -31,7 +31,9 @@ class StoreWatchdog {
     slot.due_ = std::chrono::steady_clock::now() + slot.deadline;
     if (std::find(watched_.begin(), watched_.end(), &slot) == watched_.end())
       watched_.push_back(&slot);
-    wake_.notify_one();
+    // A due time after the one the thread already waits for needs no wake-up: it finds the
+    // later time when it wakes. So a call re-arms without a context switch.
+    if (slot.due_ < waiting_until_) wake_.notify_one();
   }
   // Called under mutex.
   void Disarm(StoreWatchSlot& slot) {
@@ -50,6 +52,7 @@ class StoreWatchdog {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
       if (watched_.empty()) {
+        waiting_until_ = std::chrono::steady_clock::time_point::max();
         wake_.wait(lock);
         continue;
       }
@@ -65,6 +68,7 @@ class StoreWatchdog {
           ++i;
         }
       }
+      waiting_until_ = next;
       if (next != std::chrono::steady_clock::time_point::max()) wake_.wait_until(lock, next);
     }
   }
@@ -85,6 +89,8 @@ class StoreWatchdog {
   }
 
   std::condition_variable wake_;
+  // The time the thread sleeps until (max: until woken); guarded by mutex.
+  std::chrono::steady_clock::time_point waiting_until_ = std::chrono::steady_clock::time_point::max();
   std::vector<StoreWatchSlot*> watched_;
 };
 
