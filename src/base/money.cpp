@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/decimal.h"
 #include "base/errors.h"
 
 namespace zv {
@@ -15,20 +16,6 @@ using Wide = __int128;
 
 constexpr Wide kMin = INT64_MIN;
 constexpr Wide kMax = INT64_MAX;
-
-Wide Pow10(int n) {
-  Wide p = 1;
-  while (n-- > 0) p *= 10;
-  return p;
-}
-
-// Divides rounding half away from zero.
-Wide DivRound(Wide value, Wide divisor) {
-  Wide q = value / divisor;
-  Wide r = value % divisor;
-  if ((r < 0 ? -r : r) * 2 >= divisor) q += (value < 0) ? -1 : 1;
-  return q;
-}
 
 // The exact decimal text of value * 10^scale, for the message of a value that does not fit.
 std::string ScaledText(int64_t value, int scale) {
@@ -55,9 +42,9 @@ Money Money::FromScaled(int64_t value, int scale) {
   Wide v;
   if (scale <= -4) {
     // Beyond 38 decimal places nothing is left of an int64, not even a rounding.
-    v = -scale - 4 > 38 ? 0 : DivRound(value, Pow10(-scale - 4));
+    v = -scale - 4 > 38 ? 0 : DivRoundHalfAway<Wide>(value, Pow10<Wide>(-scale - 4));
   } else {
-    v = scale + 4 > 18 && value != 0 ? kMax + 1 : value * Pow10(scale + 4);
+    v = scale + 4 > 18 && value != 0 ? kMax + 1 : value * Pow10<Wide>(scale + 4);
   }
   if (v < kMin || v > kMax) ThrowOutOfRange(ScaledText(value, scale));
   return Money(static_cast<int64_t>(v));
@@ -114,7 +101,7 @@ Money Money::Parse(std::string_view text) {
     }
   }
   if (!any_digit) return fail();
-  v = v * Pow10(4 - std::min(frac_digits, 4)) + (round_up ? 1 : 0);
+  v = v * Pow10<Wide>(4 - std::min(frac_digits, 4)) + (round_up ? 1 : 0);
   if (negative) v = -v;
   if (too_large || v < kMin || v > kMax) ThrowOutOfRange(std::string(trimmed));
   return Money(static_cast<int64_t>(v));
@@ -138,7 +125,7 @@ std::string Money::ToJson() const {
 std::string Money::ToFixed2() const {
   // Unsigned, so that the most negative value has a magnitude too.
   const uint64_t magnitude = v_ < 0 ? 0 - static_cast<uint64_t>(v_) : static_cast<uint64_t>(v_);
-  const uint64_t hundredths = (magnitude + 50) / 100;
+  const uint64_t hundredths = DivRoundHalfAway<uint64_t>(magnitude, 100);
   std::string out = v_ < 0 && hundredths != 0 ? "-" : "";
   out += std::to_string(hundredths / 100);
   const uint64_t cents = hundredths % 100;

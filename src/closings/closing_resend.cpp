@@ -9,15 +9,12 @@
 #include "base/errors.h"
 #include "closings/closing_document.h"
 #include "closings/closings_sql.h"
+#include "jobs/job_rules.h"
 #include "store/store_query.h"
 
 namespace zv {
 
 namespace {
-
-std::string ErrorLine(const char* prefix, const Exception& e) {
-  return prefix + e.kind() + "\r\n" + "Mensagem: " + e.what();
-}
 
 // The tills that sold on the day, as the daily closing lists them (a NULL till as till 1),
 // read whole before any of them is resent on the same query.
@@ -92,7 +89,7 @@ class Resend {
   // A statement failed: the call ends there.
   void Failed(const Exception& e) {
     ctx_.DoSaveLog(document_);
-    ctx_.DoSaveLog(ErrorLine("Erro Reenvio Caixa: ", e));
+    LogError(ctx_, "Erro Reenvio Caixa: ", e);
     Keep(failure_);
   }
 
@@ -116,20 +113,17 @@ class Resend {
   // `error_prefix` and kept; a log that fails once the verdict is in is kept apart.
   void Post(const char* log_prefix, const char* error_prefix, const std::string& key) {
     ctx_.platform.RequestBody = document_;
-    bool decided = false;
     try {
       const TZentrovRetornos retorno = ctx_.platform.postFechaCaixa();
-      LogAnswerAndAdvance(ctx_, retorno, log_prefix + date_text_ + "]", false, [&] {
-        decided = true;
-        if (!progress_key_.empty()) ctx_.resend_progress.MarkDone(key);
-      });
+      LogAnswerAndAdvance(
+          ctx_, PostedKind::Resend, retorno, log_prefix + date_text_ + "]", false,
+          [&] {
+            if (!progress_key_.empty()) ctx_.resend_progress.MarkDone(key);
+          },
+          log_failure_pending_);
     } catch (const Exception& e) {
-      if (decided) {
-        Keep(log_failure_pending_);
-        return;
-      }
       ctx_.DoSaveLog(document_);
-      ctx_.DoSaveLog(ErrorLine(error_prefix, e));
+      LogError(ctx_, error_prefix, e);
       Keep(failure_);
     }
   }

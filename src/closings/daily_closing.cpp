@@ -10,8 +10,8 @@
 #include "base/errors.h"
 #include "closings/closing_document.h"
 #include "closings/closings_sql.h"
+#include "jobs/job_rules.h"
 #include "movements/sales_upload.h"
-#include "platform/answer.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -31,13 +31,9 @@ struct RestartTimer {
   ~RestartTimer() { timer.Enable(); }
 };
 
-void MoveCursor(JobContext& ctx, TStoreQuery& q, const char* statement, DateTime next) {
-  q.ClearSQL();
-  q.AddSQL(statement);
-  q.ParamByName("zentrovia_ultcaixa").AsDate(next);
-  q.Prepare();
-  q.ExecSQL();
-  ctx.settings.zentrovia_ultcaixa = next;
+void MoveClosingCursor(JobContext& ctx, TStoreQuery& q, const char* statement, DateTime next) {
+  MoveCursor(ctx, q, statement, "zentrovia_ultcaixa", "zentrovia_ultcaixa", next,
+             CursorBinding::Date, ctx.settings.zentrovia_ultcaixa);
 }
 
 bool ServerHasFinished(TStoreQuery& q, DateTime day) {
@@ -55,18 +51,9 @@ bool ServerHasFinished(TStoreQuery& q, DateTime day) {
 // line, so the day stays due. A log that cannot be written does not stop the day once the
 // post has returned: the first such failure is kept for after the cursor has moved.
 void PostDocument(JobContext& ctx, const std::string& log_prefix, std::exception_ptr& log_failure) {
-  const TZentrovRetornos retorno = ctx.platform.postFechaCaixa();
-  const PlatformAnswer answer = ReadPlatformAnswer(retorno.json_retorno);
-  try {
-    if (answer.log_request_body) ctx.DoSaveLog(ctx.platform.RequestBody);
-    ctx.DoSaveLog(log_prefix + answer.text);
-  } catch (...) {
-    if (!log_failure) log_failure = std::current_exception();
-  }
-  if (answer.verdict == PlatformVerdict::None) {
-    if (log_failure) std::rethrow_exception(log_failure);
-    throw ERESTException(answer.text);
-  }
+  LogAnswerAndAdvance(
+      ctx, PostedKind::Closing, ctx.platform.postFechaCaixa(), log_prefix, false, [] {},
+      log_failure);
 }
 
 // An error ends the run with the day still due (all its documents go again next time) and
@@ -85,7 +72,7 @@ DayOutcome CloseDay(JobContext& ctx, DateTime day) {
     // The statement counts only days the store server has finished: when its clock is
     // behind, the day's sales are still to come and the day must stay due.
     if (!ServerHasFinished(q1, day)) return DayOutcome::NotFinished;
-    MoveCursor(ctx, q1, closings_sql::kEmptyDayUpdate, day.AddDays(1));
+    MoveClosingCursor(ctx, q1, closings_sql::kEmptyDayUpdate, day.AddDays(1));
     return DayOutcome::PassedOver;
   }
 
@@ -123,7 +110,7 @@ DayOutcome CloseDay(JobContext& ctx, DateTime day) {
     PostDocument(ctx, "[F.Parc- " + date_text + "]", log_failure);
   }
 
-  MoveCursor(ctx, q1, closings_sql::kClosedDayUpdate, day.AddDays(1));
+  MoveClosingCursor(ctx, q1, closings_sql::kClosedDayUpdate, day.AddDays(1));
   if (log_failure) std::rethrow_exception(log_failure);
   return DayOutcome::Closed;
 }
@@ -137,7 +124,8 @@ void FechamentoCaixaZentrovia(JobContext& ctx) {
   // date read as 30/12/1899) would otherwise walk one empty day per cycle while no sale
   // goes out.
   if (s.zentrovia_ultcaixa < s.zentrovia_datainicio)
-    MoveCursor(ctx, ctx.store.StoreQuery1(), closings_sql::kEmptyDayUpdate, s.zentrovia_datainicio);
+    MoveClosingCursor(ctx, ctx.store.StoreQuery1(), closings_sql::kEmptyDayUpdate,
+                      s.zentrovia_datainicio);
 
   for (;;) {
     ctx.timer.Disable();

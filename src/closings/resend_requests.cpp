@@ -18,6 +18,7 @@
 #include "base/errors.h"
 #include "closings/closing_resend.h"
 #include "closings/closings_sql.h"
+#include "jobs/job_rules.h"
 #include "movements/movement_resend.h"
 #include "platform/answer.h"
 #include "platform/json_helpers.h"
@@ -94,7 +95,7 @@ std::vector<ResendRequest> ReadRequests(JobContext& ctx, const TZentrovRetornos&
       const std::string what = tipo + "|" + day.ToDateText('/') + "|" + till;
       requests.push_back({day, till, what + "|" + std::to_string(seen[what]++)});
     } catch (const Exception& e) {
-      ctx.DoSaveLog(error_prefix + e.kind() + "\r\n" + "Mensagem: " + e.what());
+      LogError(ctx, error_prefix, e);
     }
   }
   return requests;
@@ -110,7 +111,7 @@ bool Act(JobContext& ctx, const std::vector<ResendRequest>& requests, const char
     try {
       resend(r);
     } catch (const Exception& e) {
-      ctx.DoSaveLog(error_prefix + e.kind() + "\r\n" + "Mensagem: " + e.what());
+      LogError(ctx, error_prefix, e);
       throw;
     }
     // A resend that a stop ended is not done.
@@ -143,14 +144,9 @@ void VerificaReenvio(JobContext& ctx) {
 
   // The service's own time, the clock of the cycle's due test; in memory too, so that the poll
   // counts as done whatever the log and the settings reload do afterwards.
-  const DateTime agora = ctx.clock.Now();
-  TStoreQuery& q1 = ctx.store.StoreQuery1();
-  q1.ClearSQL();
-  q1.AddSQL(closings_sql::kResendPollUpdate);
-  q1.ParamByName("agora").AsDateTime(agora);
-  q1.Prepare();
-  q1.ExecSQL();
-  ctx.settings.zentrovia_verificareenvio = agora;
+  MoveCursor(ctx, ctx.store.StoreQuery1(), closings_sql::kResendPollUpdate, "agora",
+             "zentrovia_verificareenvio", ctx.clock.Now(), CursorBinding::Timestamp,
+             ctx.settings.zentrovia_verificareenvio);
   ctx.resend_progress.Clear();
   ctx.DoSaveLog("[R: " + ctx.clock.Today().ToDateText(ctx.date_separator) +
                 "]Renvios enviados com sucesso");

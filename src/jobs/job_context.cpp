@@ -19,21 +19,34 @@ std::string VerificarErroJSON(JobContext& ctx, const std::string& AJson) {
   return answer.text;
 }
 
-void LogAnswerAndAdvance(JobContext& ctx, const TZentrovRetornos& retorno,
+void LogAnswerAndAdvance(JobContext& ctx, PostedKind kind, const TZentrovRetornos& retorno,
                          const std::string& log_prefix, bool passed_over,
-                         const std::function<void()>& move_cursor) {
+                         const std::function<void()>& move_cursor,
+                         std::exception_ptr& log_failure) {
   const PlatformAnswer answer = ReadPlatformAnswer(retorno.json_retorno);
-  std::exception_ptr log_failure;
+  ctx.report.NotePost(kind, answer.verdict, passed_over);
+  std::exception_ptr own_failure;
   try {
     if (answer.log_request_body) ctx.DoSaveLog(ctx.platform.RequestBody);
     ctx.DoSaveLog(log_prefix + answer.text);
   } catch (...) {
-    log_failure = std::current_exception();
+    own_failure = std::current_exception();
   }
   const bool verdict = answer.verdict != PlatformVerdict::None;
-  if (verdict || passed_over) move_cursor();
+  if (!verdict && !passed_over) {
+    if (own_failure) std::rethrow_exception(own_failure);
+    throw ERESTException(answer.text);
+  }
+  move_cursor();
+  if (own_failure && !log_failure) log_failure = own_failure;
+}
+
+void LogAnswerAndAdvance(JobContext& ctx, PostedKind kind, const TZentrovRetornos& retorno,
+                         const std::string& log_prefix, bool passed_over,
+                         const std::function<void()>& move_cursor) {
+  std::exception_ptr log_failure;
+  LogAnswerAndAdvance(ctx, kind, retorno, log_prefix, passed_over, move_cursor, log_failure);
   if (log_failure) std::rethrow_exception(log_failure);
-  if (!verdict && !passed_over) throw ERESTException(answer.text);
 }
 
 }  // namespace zv

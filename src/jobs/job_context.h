@@ -4,6 +4,7 @@
 // them over; a test builds one over a real store and the fake platform.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include "base/log_sink.h"
 #include "base/service_options.h"
 #include "base/zentrovia_timer.h"
+#include "platform/answer.h"
 #include "platform/zentrovia_client.h"
 #include "store/integration_settings.h"
 #include "store/store_session.h"
@@ -40,6 +42,48 @@ class ResendProgress {
   DateTime last_poll_;
 };
 
+// The kinds of document a job posts, as the report counts them.
+enum class PostedKind {
+  Sale,
+  Cancellation,
+  Closing,  // the daily closing's own documents
+  Resend,   // posted again at the platform's request or after a later-day cancellation
+};
+
+// What the job that runs did: the documents it posted, by kind, and the cursors it moved.
+// The service module clears it before each job; the foreground run reads it afterwards.
+class JobReport {
+ public:
+  struct Posts {
+    uint64_t posted = 0;       // posts that got an answer
+    uint64_t accepted = 0;     // of those, accepted by the platform
+    uint64_t refused = 0;      // of those, rejected by the platform
+    uint64_t passed_over = 0;  // of those, empty bodies for records that cannot be built
+  };
+
+  void NotePost(PostedKind kind, PlatformVerdict verdict, bool passed_over) {
+    Posts& p = posts_[static_cast<size_t>(kind)];
+    ++p.posted;
+    if (verdict == PlatformVerdict::Accepted) ++p.accepted;
+    if (verdict == PlatformVerdict::Rejected) ++p.refused;
+    if (passed_over) ++p.passed_over;
+  }
+  void NoteCursorMoved(const std::string& cursor) { cursors_moved_.insert(cursor); }
+
+  const Posts& Of(PostedKind kind) const { return posts_[static_cast<size_t>(kind)]; }
+  uint64_t Posted() const {
+    uint64_t n = 0;
+    for (const Posts& p : posts_) n += p.posted;
+    return n;
+  }
+  // Whether the cursor of that settings column moved.
+  bool CursorMoved(const std::string& cursor) const { return cursors_moved_.count(cursor) != 0; }
+
+ private:
+  Posts posts_[4];
+  std::set<std::string> cursors_moved_;
+};
+
 struct JobContext {
   TStoreSession& store;
   TZentrovia& platform;
@@ -56,6 +100,7 @@ struct JobContext {
   ResendProgress resend_progress;
   // Asked between the documents of a backlog drain; empty: never.
   std::function<bool()> pause_requested = {};
+  JobReport report = {};
 
   void DoSaveLog(const std::string& msg) const { log(msg); }
   bool StopRequested() const { return stop_requested && stop_requested(); }
@@ -84,7 +129,8 @@ class UploadTimerGuard {
 // posted document first when the platform rejected it.
 std::string VerificarErroJSON(JobContext& ctx, const std::string& AJson);
 
-// Log line and cursor of one post whose answer decides whether a cursor moves:
+// Log line and cursor of one post of a `kind` document whose answer decides whether a cursor
+// moves (the post is noted in ctx.report):
 //  - the line `log_prefix` + the answer's text goes to the log (the rejected document first);
 //  - the cursor moves (`move_cursor`) when the answer is a verdict on the document (accepted
 //    or rejected), or always when `passed_over` (an empty body posted for a document that
@@ -94,8 +140,14 @@ std::string VerificarErroJSON(JobContext& ctx, const std::string& AJson);
 //  - an answer without a verdict (a login error, a page that is not JSON, a 404 ...) leaves
 //    the cursor and raises ERESTException with the answer's text, so the cycle pauses and
 //    the document goes out again once the channel is right.
-void LogAnswerAndAdvance(JobContext& ctx, const TZentrovRetornos& retorno,
+void LogAnswerAndAdvance(JobContext& ctx, PostedKind kind, const TZentrovRetornos& retorno,
                          const std::string& log_prefix, bool passed_over,
                          const std::function<void()>& move_cursor);
+// The same for a job that moves its cursor once after several posts: a log that cannot be
+// written once the post has a verdict is kept in `log_failure` (the first such failure) for
+// after the cursor, instead of raised.
+void LogAnswerAndAdvance(JobContext& ctx, PostedKind kind, const TZentrovRetornos& retorno,
+                         const std::string& log_prefix, bool passed_over,
+                         const std::function<void()>& move_cursor, std::exception_ptr& log_failure);
 
 }  // namespace zv

@@ -8,14 +8,17 @@
 #include <exception>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/errors.h"
 #include "closings/closing_resend.h"
 #include "jobs/drain.h"
+#include "jobs/job_rules.h"
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
 #include "movements/sales_upload.h"
+#include "platform/payment_types.h"
 #include "store/store_query.h"
 
 namespace zv {
@@ -91,7 +94,7 @@ int64_t StopBeforeOtherSales(JobContext& ctx, TStoreQuery& q, int64_t found, int
 }
 
 void AddCash(MovementDocument& doc, Money importe) {
-  doc.pagos.push_back(movement::NewPayment(9, importe));
+  doc.pagos.push_back(movement::NewPayment(payment_type::kCash, importe));
   doc.canal_descricao += "-DINHEIRO";
 }
 
@@ -185,21 +188,9 @@ void PostSaleCancellation(JobContext& ctx, int64_t venda, int64_t codigo,
   doc.numero = "-" + (partial ? std::to_string(movement::PartialCancellationNumber(venda, codigo))
                               : doc.numero);
 
-  OpenSale(q2, kCancelledSurchargeStatement, venda);
-  movement::ReadGuarded(
-      doc, [&] { doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney(); });
-  q2.ClearSQL();
-  q2.AddSQL(kAdditionalDiscountStatement);
-  q2.ParamByName("venda").AsInteger(venda);
-  q2.ParamByName("codigoproduto").AsString("XXDESCONTOXX");
-  q2.Prepare();
-  q2.Open();
-  movement::ReadGuarded(doc, [&] {
-    if (!q2.IsEmpty()) doc.additional_discount = q2.FieldByName("desconto").AsMoney();
-  });
+  movement::ReadSurchargeAndDiscount(q2, kCancelledSurchargeStatement, doc);
 
-  bool passed_over = false;
-  try {
+  const bool passed_over = BuildOrPassOver(ctx, doc.batch, "Erro: ", [&] {
     if (doc.data_error) std::rethrow_exception(doc.data_error);
     movement::AddDetailLines(q1, doc);
     if (partial) {
@@ -208,31 +199,17 @@ void PostSaleCancellation(JobContext& ctx, int64_t venda, int64_t codigo,
       AddTotalCancellationPayments(ctx, doc);
     }
     movement::FinishDocument(doc);
-  } catch (const std::exception& e) {
-    if (!IsDataError(e)) throw;
-    // The cancellation cannot be expressed as a document: it is posted empty and passed
-    // over, so one broken cancellation never holds back the ones after it.
-    const auto& own = static_cast<const Exception&>(e);
-    passed_over = true;
-    doc.batch.clear();
-    doc.Free();
-    ctx.DoSaveLog(doc.batch);
-    ctx.DoSaveLog("Erro: " + own.kind() + "\r\n" + "Mensagem: " + e.what());
-  }
+  });
+  if (passed_over) doc.Free();
 
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
   std::string key = doc.numero;
   key.erase(std::remove(key.begin(), key.end(), '-'), key.end());
-  bool decided = false;
-  try {
-    LogAnswerAndAdvance(ctx, retorno, (partial ? "[CancP= " : "[CancT= ") + key + "]", passed_over,
-                        [&] { decided = true; });
-  } catch (...) {
-    // No verdict: the cancellation goes again, the cursor stays.
-    if (!decided) throw;
-    if (!log_failure) log_failure = std::current_exception();
-  }
+  // No verdict raises: the cancellation goes again, the cursor stays.
+  LogAnswerAndAdvance(
+      ctx, PostedKind::Cancellation, retorno, (partial ? "[CancP= " : "[CancT= ") + key + "]",
+      passed_over, [] {}, log_failure);
   // The closing goes again before the cursor moves, so that a stop in between sends both
   // again rather than neither. Its failure reaches the cycle with the cursor unmoved: a
   // closing left without the cancellation would never be corrected.
@@ -265,16 +242,24 @@ bool EnviaProximoCancelamento(JobContext& ctx) {
   std::exception_ptr log_failure;
   for (int64_t s : sales) PostSaleCancellation(ctx, s, codigo, log_failure);
 
-  q1.ClearSQL();
-  q1.AddSQL(kCancellationCursorUpdate);
-  q1.ParamByName("codigocancelamento").AsInteger(new_cursor);
-  q1.Prepare();
-  q1.ExecSQL();
-  // Moved in memory only once stored: a failed update leaves the cancellation to be posted
-  // again, never passed over.
-  ctx.settings.zentrovia_ultcancelamento = new_cursor;
+  MoveCursor(ctx, q1, kCancellationCursorUpdate, "codigocancelamento", "zentrovia_ultcancelamento",
+             new_cursor, ctx.settings.zentrovia_ultcancelamento);
   if (log_failure) std::rethrow_exception(log_failure);
   return true;
+}
+
+int64_t CountPendingCancellations(TStoreQuery& q, const IntegrationSettings& s) {
+  const std::string_view next = kNextCancellationStatement;
+  q.ClearSQL();
+  q.AddSQL("select count(distinct v.codigocancelamento) as pendentes" +
+           std::string(next.substr(next.find(" from "))));
+  q.ParamByName("zentrovia_ultcancelamento").AsInteger(s.zentrovia_ultcancelamento);
+  q.ParamByName("datainicio").AsDate(s.zentrovia_datainicio);
+  q.Prepare();
+  q.Open();
+  const int64_t n = q.FieldByName("pendentes").AsInteger();
+  q.ClearSQL();
+  return n;
 }
 
 void EnviarVendasCanceladas(JobContext& ctx) {

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "base/errors.h"
-#include "movements/sales_upload.h"
+#include "jobs/job_rules.h"
 
 namespace zv {
 
@@ -174,12 +174,7 @@ std::unique_ptr<TJsonDocObject> NewPayment(int64_t codigo_tipo_pago, Money impor
 }
 
 void ReadGuarded(MovementDocument& doc, const std::function<void()>& read) {
-  try {
-    read();
-  } catch (const std::exception& e) {
-    if (!IsDataError(e)) throw;
-    if (!doc.data_error) doc.data_error = std::current_exception();
-  }
+  KeepDataError(doc.data_error, read);
 }
 
 // The number stands for the cancellation at the platform, so a cancellation posted again (a

@@ -117,9 +117,9 @@ void AddCardFields(TJsonDocObject& pago, const std::string& autorizacao,
                    const std::string& ultimos_digitos, const std::string& bin);
 
 // Runs `read` (values taken from the preparing statements' rows); a data error of the sale
-// (IsDataError) is kept in doc.data_error for the guarded build instead of leaving the job,
-// so a value that cannot be read never holds back the records after it. Any other error
-// (the store went away) goes to the caller.
+// is kept in doc.data_error for the guarded build (KeepDataError, jobs/job_rules.h), so a
+// value that cannot be read never holds back the records after it. Any other error (the
+// store went away) goes to the caller.
 void ReadGuarded(MovementDocument& doc, const std::function<void()>& read);
 
 // The nine-digit number of a partial cancellation: 100000000 plus a draw below 900000000,
@@ -133,6 +133,11 @@ int64_t RandomCardDigits();
 // card(s), digital wallet and e-commerce, each at most `cap`. `row` rests on the payment
 // row; the card rows are read on `q2`.
 void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& doc, Money cap);
+
+// The surcharge (from `surcharge_statement`, the sale's or its cancelled rows') and the
+// additional discount of doc.venda, read on q2 under ReadGuarded.
+void ReadSurchargeAndDiscount(TStoreQuery& q2, const char* surcharge_statement,
+                              MovementDocument& doc);
 
 // The totals, the channel prefix, the header and the batch text.
 void FinishDocument(MovementDocument& doc);

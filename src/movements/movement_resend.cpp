@@ -31,7 +31,7 @@ int64_t TillNumber(const std::string& text) {
 
 void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda, const std::function<void()>& on_done) {
   MovementDocument doc;
-  PreparaDocumentoVenda(ctx, Venda, doc);
+  PrepareSaleDocument(ctx, Venda, doc);
   if (ctx.store.StoreQuery1().IsEmpty()) {
     // Only lines on or after the start date may be shown: without one the document would be
     // empty, dated 1899 and addressed to no till.
@@ -41,15 +41,16 @@ void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda, const std::function<v
     return;
   }
 
-  const bool passed_over = MontaDocumentoOuPassa(ctx, doc, "Erro Reenvio Venda: ");
+  const bool passed_over = BuildSaleDocumentOrPassOver(ctx, doc, "Erro Reenvio Venda: ");
 
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
   // No cursor to move; an answer that is no verdict on the document still raises, so the
   // rest of the day is not posted into a channel that cannot take it.
-  LogAnswerAndAdvance(ctx, retorno, "[REENVIO-VENDA= " + doc.numero + "]", passed_over, [&] {
-    if (on_done) on_done();
-  });
+  LogAnswerAndAdvance(ctx, PostedKind::Resend, retorno, "[REENVIO-VENDA= " + doc.numero + "]",
+                      passed_over, [&] {
+                        if (on_done) on_done();
+                      });
 }
 
 void CarregaVendasReenvioZentrovia(JobContext& ctx, DateTime DataVenda, const std::string& Terminal,

@@ -8,6 +8,7 @@
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
 #include "movements/sales_upload.h"
+#include "platform/payment_types.h"
 #include "platform/timestamp.h"
 #include "store/store_query.h"
 
@@ -30,11 +31,11 @@ Money AtMost(Money value, Money cap) {
 }
 
 int64_t CardCode(const std::string& operacao) {
-  return operacao == movement::kDebito ? 13 : 10;
+  return operacao == movement::kDebito ? payment_type::kDebitCard : payment_type::kCreditCard;
 }
 
 const char* CardSuffix(int64_t code) {
-  return code == 13 ? "-CARTAO DEBITO" : "-CARTAO CREDITO";
+  return code == payment_type::kDebitCard ? "-CARTAO DEBITO" : "-CARTAO CREDITO";
 }
 
 }  // namespace
@@ -98,10 +99,11 @@ void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& do
   };
 
   const Money cheque = row.FieldByName("cheque").AsMoney();
-  if (cheque > Money()) append(NewPayment(11, AtMost(cheque, cap)), "-CHEQUE");
+  if (cheque > Money()) append(NewPayment(payment_type::kCheque, AtMost(cheque, cap)), "-CHEQUE");
 
   const Money valetroca = row.FieldByName("valetroca").AsMoney();
-  if (valetroca > Money()) append(NewPayment(12, AtMost(valetroca, cap)), "-DINHEIRO");
+  if (valetroca > Money())
+    append(NewPayment(payment_type::kExchangeVoucher, AtMost(valetroca, cap)), "-DINHEIRO");
 
   const Money cartao = row.FieldByName("cartao").AsMoney();
   if (cartao > Money()) {
@@ -138,16 +140,35 @@ void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& do
   }
 
   const Money carteiradigital = row.FieldByName("carteiradigital").AsMoney();
-  if (carteiradigital > Money()) append(NewPayment(1, AtMost(carteiradigital, cap)), "-PIX");
+  if (carteiradigital > Money())
+    append(NewPayment(payment_type::kDigitalWallet, AtMost(carteiradigital, cap)), "-PIX");
 
   const Money ecommerce = row.FieldByName("ecommerce").AsMoney();
   if (ecommerce > Money()) {
     // An e-commerce order is a delivery-app sale: its channel replaces the in-store one,
     // whatever other entries came before it.
-    doc.pagos.push_back(NewPayment(9, AtMost(ecommerce, cap)));
+    doc.pagos.push_back(NewPayment(payment_type::kCash, AtMost(ecommerce, cap)));
     doc.canal_descricao = "IFOOD";
     doc.canal = 3;
   }
+}
+
+void ReadSurchargeAndDiscount(TStoreQuery& q2, const char* surcharge_statement,
+                              MovementDocument& doc) {
+  OpenSale(q2, surcharge_statement, doc.venda);
+  // A second surcharge or delivery line of the same sale is not added.
+  ReadGuarded(
+      doc, [&] { doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney(); });
+
+  q2.ClearSQL();
+  q2.AddSQL(kAdditionalDiscountStatement);
+  q2.ParamByName("venda").AsInteger(doc.venda);
+  q2.ParamByName("codigoproduto").AsString("XXDESCONTOXX");
+  q2.Prepare();
+  q2.Open();
+  ReadGuarded(doc, [&] {
+    if (!q2.IsEmpty()) doc.additional_discount = q2.FieldByName("desconto").AsMoney();
+  });
 }
 
 void FinishDocument(MovementDocument& doc) {
@@ -163,7 +184,7 @@ void FinishDocument(MovementDocument& doc) {
 
 }  // namespace movement
 
-void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc) {
+void PrepareSaleDocument(JobContext& ctx, int64_t Venda, MovementDocument& Doc) {
   using namespace movement_sql;
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   TStoreQuery& q2 = ctx.store.StoreQuery2();
@@ -186,20 +207,7 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
   Doc.additional_discount = Money();
   Doc.partial_total = Money();
 
-  OpenSale(q2, kSurchargeStatement, Venda);
-  // A second surcharge or delivery line of the same sale is not added.
-  movement::ReadGuarded(
-      Doc, [&] { Doc.surcharge = q2.IsEmpty() ? Money() : q2.FieldByName("acressimo").AsMoney(); });
-
-  q2.ClearSQL();
-  q2.AddSQL(kAdditionalDiscountStatement);
-  q2.ParamByName("venda").AsInteger(Venda);
-  q2.ParamByName("codigoproduto").AsString("XXDESCONTOXX");
-  q2.Prepare();
-  q2.Open();
-  movement::ReadGuarded(Doc, [&] {
-    if (!q2.IsEmpty()) Doc.additional_discount = q2.FieldByName("desconto").AsMoney();
-  });
+  movement::ReadSurchargeAndDiscount(q2, kSurchargeStatement, Doc);
 
   OpenSale(q2, kCancellationShapeStatement, Venda);
   // More than one distinct value: some lines cancelled and some not.
@@ -216,7 +224,7 @@ void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc
   q2.ClearSQL();
 }
 
-void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc) {
+void BuildSaleDocument(JobContext& ctx, MovementDocument& Doc) {
   using namespace movement_sql;
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   TStoreQuery& q2 = ctx.store.StoreQuery2();
@@ -231,8 +239,8 @@ void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc) {
 
   const Money cap = Doc.lines_total + Doc.surcharge;
   if (q1.FieldByName("naturezadaoperacao").AsString() != movement::kVendaAVista) {
-    Doc.pagos.push_back(
-        movement::NewPayment(9, Doc.lines_total + Doc.surcharge - Doc.additional_discount));
+    Doc.pagos.push_back(movement::NewPayment(
+        payment_type::kCash, Doc.lines_total + Doc.surcharge - Doc.additional_discount));
     Doc.canal_descricao += "-DINHEIRO";
   } else {
     movement::AddItemisedPayments(q1, q2, Doc, cap);
@@ -251,14 +259,14 @@ void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc) {
       cash = false;
     }
     if (cash) {
-      Doc.pagos.push_back(movement::NewPayment(9, importe));
+      Doc.pagos.push_back(movement::NewPayment(payment_type::kCash, importe));
       Doc.canal_descricao += "-DINHEIRO";
     }
 
     if (Doc.pagos.empty()) {
       // Nothing itemised: the whole sale counts as cash at the goods' value, without the
       // sale-level adjustments that nothing would balance.
-      Doc.pagos.push_back(movement::NewPayment(9, Doc.lines_total));
+      Doc.pagos.push_back(movement::NewPayment(payment_type::kCash, Doc.lines_total));
       Doc.canal_descricao += "-DINHEIRO";
       Doc.surcharge = Money();
       Doc.additional_discount = Money();

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "jobs/drain.h"
+#include "jobs/job_rules.h"
 #include "movements/cancellation_upload.h"
 #include "movements/movement_sql.h"
 #include "store/store_query.h"
@@ -24,28 +25,14 @@ const std::string kNextSaleOrdered =
 
 }  // namespace
 
-bool IsDataError(const std::exception& e) {
-  return dynamic_cast<const EConversionError*>(&e) != nullptr ||
-         dynamic_cast<const EArgumentOutOfRangeException*>(&e) != nullptr;
-}
-
-bool MontaDocumentoOuPassa(JobContext& ctx, MovementDocument& doc,
-                           const std::string& error_prefix) {
-  try {
+bool BuildSaleDocumentOrPassOver(JobContext& ctx, MovementDocument& doc,
+                                 const std::string& error_prefix) {
+  const bool passed_over = BuildOrPassOver(ctx, doc.batch, error_prefix, [&] {
     if (doc.data_error) std::rethrow_exception(doc.data_error);
-    MontaDocumentoVenda(ctx, doc);
-    return false;
-  } catch (const std::exception& e) {
-    if (!IsDataError(e)) throw;
-    // The sale cannot be expressed as a document: it is posted empty and passed over, so one
-    // broken sale never holds back the ones after it.
-    const auto& own = static_cast<const Exception&>(e);
-    doc.batch.clear();
-    doc.Free();
-    ctx.DoSaveLog(doc.batch);
-    ctx.DoSaveLog(error_prefix + own.kind() + "\r\n" + "Mensagem: " + e.what());
-    return true;
-  }
+    BuildSaleDocument(ctx, doc);
+  });
+  if (passed_over) doc.Free();
+  return passed_over;
 }
 
 int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
@@ -78,20 +65,17 @@ static bool EnviaProximaVenda(JobContext& ctx) {
   if (venda <= 0) return false;
 
   MovementDocument doc;
-  PreparaDocumentoVenda(ctx, venda, doc);
+  PrepareSaleDocument(ctx, venda, doc);
 
-  const bool passed_over = MontaDocumentoOuPassa(ctx, doc, "Erro: ");
+  const bool passed_over = BuildSaleDocumentOrPassOver(ctx, doc, "Erro: ");
 
   ctx.platform.RequestBody = doc.batch;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
-  LogAnswerAndAdvance(ctx, retorno, "[Venda= " + doc.numero + "]", passed_over, [&] {
-    ctx.settings.zentrovia_ultvenda = venda;
-    q1.ClearSQL();
-    q1.AddSQL(movement_sql::kSaleCursorUpdate);
-    q1.ParamByName("venda").AsInteger(venda);
-    q1.Prepare();
-    q1.ExecSQL();
-  });
+  LogAnswerAndAdvance(ctx, PostedKind::Sale, retorno, "[Venda= " + doc.numero + "]", passed_over,
+                      [&] {
+                        MoveCursor(ctx, q1, movement_sql::kSaleCursorUpdate, "venda",
+                                   "zentrovia_ultvenda", venda, ctx.settings.zentrovia_ultvenda);
+                      });
   // The detail and payment objects go with `doc` on every way out.
   return true;
 }

@@ -2,7 +2,6 @@
 // The movement jobs: the sales upload and the document build of one sale.
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 #include "jobs/job_context.h"
@@ -17,19 +16,15 @@ void EnviarVendasZentrovia(JobContext& ctx);
 
 // The movement document of one sale. The preparing statements run unguarded; the build that
 // follows is guarded by the calling job.
-void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc);
-void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc);
+void PrepareSaleDocument(JobContext& ctx, int64_t Venda, MovementDocument& Doc);
+void BuildSaleDocument(JobContext& ctx, MovementDocument& Doc);
 
-// Whether an error of the document build is a failure of the sale's data (a value that
-// cannot be read or that the document cannot hold): such a sale cannot be built and is
-// passed over. Any other error (the store went away, a lock time-out) leaves the cursor
-// where it was, and the sale is built again later.
-bool IsDataError(const std::exception& e);
-
-// MontaDocumentoVenda under the guard of the posting jobs: a data error leaves the batch
-// empty and logs it with `error_prefix` ("Erro: ", "Erro Reenvio Venda: "), and the call
-// answers true (the sale is passed over); any other error goes to the caller.
-bool MontaDocumentoOuPassa(JobContext& ctx, MovementDocument& doc, const std::string& error_prefix);
+// BuildSaleDocument under the guard of the posting jobs (BuildOrPassOver, jobs/job_rules.h):
+// a data error, of the build or kept by the preparing statements, leaves the batch empty and
+// logs it with `error_prefix` ("Erro: ", "Erro Reenvio Venda: "), and the call answers true
+// (the sale is passed over); any other error goes to the caller.
+bool BuildSaleDocumentOrPassOver(JobContext& ctx, MovementDocument& doc,
+                                 const std::string& error_prefix);
 
 // Sales above the sales cursor and on or after the start date: what the sales upload has
 // still to send, counted with the next-sale statement's own conditions. Runs on q.

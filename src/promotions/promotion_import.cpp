@@ -10,8 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/decimal.h"
 #include "base/errors.h"
 #include "base/text.h"
+#include "jobs/job_rules.h"
+#include "platform/payment_types.h"
 #include "promotions/promotion_pass.h"
 #include "promotions/promotions_sql.h"
 #include "store/store_errors.h"
@@ -84,12 +87,6 @@ bool KeyFits(const std::string& key, const ColumnSize* column) {
   return !column || !column->text || static_cast<int64_t>(stored.size()) <= column->chars;
 }
 
-uint64_t Pow10(int n) {
-  uint64_t p = 1;
-  while (n-- > 0) p *= 10;
-  return p;
-}
-
 // Raises when `value`, rounded to the column's decimals as the binding rounds it, has more
 // digits than the column declares.
 void CheckAmount(const ColumnSize* column, std::string_view name, Money value) {
@@ -98,11 +95,10 @@ void CheckAmount(const ColumnSize* column, std::string_view name, Money value) {
       value.raw() < 0 ? 0 - static_cast<uint64_t>(value.raw()) : static_cast<uint64_t>(value.raw());
   bool fits = true;
   if (column->scale <= 4) {
-    const uint64_t div = Pow10(4 - column->scale);
-    const uint64_t rounded = raw / div + (2 * (raw % div) >= div ? 1 : 0);
-    fits = rounded < Pow10(column->precision);
+    const uint64_t rounded = DivRoundHalfAway(raw, Pow10<uint64_t>(4 - column->scale));
+    fits = rounded < Pow10<uint64_t>(column->precision);
   } else if (column->precision - column->scale + 4 < 19) {
-    fits = raw < Pow10(column->precision - column->scale + 4);
+    fits = raw < Pow10<uint64_t>(column->precision - column->scale + 4);
   }
   if (!fits) {
     throw EConversionError(std::string(name) + ": " + value.ToJson() + " does not fit NUMERIC(" +
@@ -303,9 +299,9 @@ class PromotionWriter {
         TStoreQuery& q = Begin(promotions_sql::kBinRow);
         q.ParamByName("CODIGOPROMOCAO").AsInteger(p_.Id());
         q.ParamByName("BIN").AsString(bin);
-        if (method.CodigoTipoPago() == 13) {
+        if (method.CodigoTipoPago() == payment_type::kDebitCard) {
           q.ParamByName("CREDITODEBITO").AsString("D");
-        } else if (method.CodigoTipoPago() == 10) {
+        } else if (method.CodigoTipoPago() == payment_type::kCreditCard) {
           q.ParamByName("CREDITODEBITO").AsString("C");
         }
         Run(q);
@@ -382,14 +378,9 @@ class PromotionWriter {
 // server's clock may be off by any amount. The value in memory moves with it, so that the
 // job counts as done whatever the settings reload and the log do afterwards.
 void Stamp(JobContext& ctx) {
-  const DateTime agora = ctx.clock.Now();
-  TStoreQuery& q = ctx.store.StoreQuery1();
-  q.ClearSQL();
-  q.AddSQL(promotions_sql::kStamp);
-  q.ParamByName("agora").AsDateTime(agora);
-  q.Prepare();
-  q.ExecSQL();
-  ctx.settings.zentrovia_verificapromo = agora;
+  MoveCursor(ctx, ctx.store.StoreQuery1(), promotions_sql::kStamp, "agora",
+             "zentrovia_verificapromo", ctx.clock.Now(), CursorBinding::Timestamp,
+             ctx.settings.zentrovia_verificapromo);
 }
 
 // Writes every promotion of the document, each in its own transaction. Returns false when the
@@ -427,11 +418,11 @@ void ImportAccepted(JobContext& ctx, const TZentrovRetornos& answer, PromotionPa
   try {
     read = ReadPromotionAnswer(answer, root);
   } catch (const Exception& e) {
-    LogPassError(ctx, kErrorPrefix, e);
+    LogError(ctx, kErrorPrefix, e);
     try {
       Stamp(ctx);
     } catch (const Exception& stamp_error) {
-      LogPassError(ctx, kErrorPrefix, stamp_error);
+      LogError(ctx, kErrorPrefix, stamp_error);
     }
     return;
   }
@@ -444,7 +435,7 @@ void ImportAccepted(JobContext& ctx, const TZentrovRetornos& answer, PromotionPa
     if (!ImportPromotions(ctx, root, counts)) return;
     Stamp(ctx);
   } catch (const Exception& e) {
-    LogPassError(ctx, kErrorPrefix, e);
+    LogError(ctx, kErrorPrefix, e);
     return;
   }
   if (counts.refused == refused_before) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/text.h"
+#include "jobs/job_rules.h"
 #include "platform/json_helpers.h"
 
 namespace zv {
@@ -57,15 +58,11 @@ bool IsBasketType(const std::string& tipo) {
   return tipo == "ADICIONAL_DESCUENTO" || tipo == "ADICIONAL_REGALO";
 }
 
-void LogPassError(JobContext& ctx, const std::string& prefix, const Exception& e) {
-  ctx.DoSaveLog(prefix + e.kind() + "\r\n" + "Mensagem: " + e.what());
-}
-
 void LogRefusal(JobContext& ctx, const std::string& prefix, const PromotionEntry& entry,
                 const Exception& e) {
   const std::optional<int32_t> id = entry.Id();
   const std::string name = id ? std::to_string(*id) : "#" + std::to_string(entry.Position());
-  ctx.DoSaveLog(prefix + e.kind() + "\r\n" + "Mensagem: Promoção " + name + ": " + e.what());
+  ctx.DoSaveLog(ErrorLines(prefix, e.kind(), "Promoção " + name + ": " + e.what()));
 }
 
 bool StoreConnectionGone(JobContext& ctx) {

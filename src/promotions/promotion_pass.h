@@ -29,10 +29,9 @@ TResults& PromotionOf(PromotionEntry& entry);
 // "ADICIONAL_DESCUENTO" or "ADICIONAL_REGALO": the types written as a promotion basket.
 bool IsBasketType(const std::string& tipo);
 
-// `prefix` + kind, CR LF, "Mensagem: " + message: an error of the whole pass.
-void LogPassError(JobContext& ctx, const std::string& prefix, const Exception& e);
-// The same for one promotion: the message names it as "Promoção " + id, or "#" + its position
-// from 1 when it has no readable id.
+// The error lines (jobs/job_rules.h) of one promotion: the message names it as "Promoção " + id,
+// or "#" + its position from 1 when it has no readable id. An error of the whole pass is
+// logged with LogError.
 void LogRefusal(JobContext& ctx, const std::string& prefix, const PromotionEntry& entry,
                 const Exception& e);
 

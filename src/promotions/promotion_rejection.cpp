@@ -3,6 +3,7 @@
 // nothing, and a promotion that comes back as accepted loses the mark again when it is written.
 
 #include "base/errors.h"
+#include "jobs/job_rules.h"
 #include "promotions/promotion_import.h"
 #include "promotions/promotion_pass.h"
 #include "promotions/promotions_sql.h"
@@ -38,7 +39,7 @@ void RejeitaPromo(JobContext& ctx, PromotionPassCounts& counts) {
   try {
     if (!ReadPromotionAnswer(answer, root)) return;
   } catch (const Exception& e) {
-    LogPassError(ctx, kErrorPrefix, e);
+    LogError(ctx, kErrorPrefix, e);
     return;
   }
 

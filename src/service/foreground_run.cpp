@@ -20,6 +20,16 @@ struct SyncCounts {
   uint64_t resends = 0;   // documents posted again at the platform's request or after a
                           // later-day cancellation
 
+  // What a job that returned did, as its report says.
+  void Add(const JobReport& report) {
+    const JobReport::Posts& sale_posts = report.Of(PostedKind::Sale);
+    sales += sale_posts.posted - sale_posts.passed_over;
+    passed_over += sale_posts.passed_over;
+    cancellations += report.Of(PostedKind::Cancellation).posted;
+    closings += report.Of(PostedKind::Closing).posted;
+    resends += report.Of(PostedKind::Resend).posted;
+  }
+
   void Write(std::ostream& out) const {
     out << sales << " sales, " << cancellations << " cancellations, " << closings
         << " closing documents, " << resends << " resent documents";
@@ -32,23 +42,23 @@ struct SyncCounts {
 
 // The cursor a job must move when it returns; a job that returns with it unmoved would be
 // chosen again at once.
-bool CursorMoved(ZentroviaJob job, const IntegrationSettings& before,
-                 const IntegrationSettings& after, std::string& name) {
+const char* CursorOf(ZentroviaJob job) {
   switch (job) {
     case ZentroviaJob::VerificaReenvio:
-      name = "zentrovia_verificareenvio";
-      return after.zentrovia_verificareenvio != before.zentrovia_verificareenvio;
+      return "zentrovia_verificareenvio";
     case ZentroviaJob::AtualizaPromo:
-      name = "zentrovia_verificapromo";
-      return after.zentrovia_verificapromo != before.zentrovia_verificapromo;
+      return "zentrovia_verificapromo";
     case ZentroviaJob::FechamentoCaixa:
-      name = "zentrovia_ultcaixa";
-      return after.zentrovia_ultcaixa != before.zentrovia_ultcaixa;
+      return "zentrovia_ultcaixa";
     case ZentroviaJob::EnviarVendas:
-      name = "zentrovia_ultvenda";
-      return true;
+      break;
   }
-  return true;
+  return "zentrovia_ultvenda";
+}
+
+// The sales upload returns with its cursor unmoved when nothing waits.
+bool CursorMoved(ZentroviaJob job, const JobReport& report) {
+  return job == ZentroviaJob::EnviarVendas || report.CursorMoved(CursorOf(job));
 }
 
 // Whether the failed cycle gave `job` a (new) retry time.
@@ -92,10 +102,6 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
     const DateTime now = m.clock().Now();
     const bool connected_before = m.DbConnected();
     const ZentroviaJob job = m.NextJob(now, now.Date());
-    const IntegrationSettings before = m.Settings();
-    const uint64_t posts_before = m.Zentrovia().PostCount();
-    const uint64_t empty_before = m.Zentrovia().EmptyPostCount();
-    const uint64_t closings_before = m.Zentrovia().ClosingPostCount();
     const PromotionPassCounts promotions_before = m.PromotionCounts();
     const std::optional<JobRetry> retry_before = m.Cycle().RetryTimes().Of(job);
 
@@ -143,28 +149,9 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
         break;
       case CycleOutcome::JobDone: {
         if (!connected_before) break;
-        const IntegrationSettings& after = m.Settings();
-        const uint64_t posted = m.Zentrovia().PostCount() - posts_before;
-        const uint64_t empty = m.Zentrovia().EmptyPostCount() - empty_before;
-        const uint64_t closing_posts = m.Zentrovia().ClosingPostCount() - closings_before;
-        if (job == ZentroviaJob::EnviarVendas) {
-          if (after.zentrovia_ultvenda != before.zentrovia_ultvenda) {
-            counts.sales += posted - empty - closing_posts;
-            counts.passed_over += empty;
-          } else if (after.zentrovia_ultcancelamento != before.zentrovia_ultcancelamento) {
-            counts.cancellations += posted - closing_posts;
-            counts.resends += closing_posts;
-          }
-        } else if (job == ZentroviaJob::FechamentoCaixa) {
-          counts.closings += closing_posts;
-          // When no day is left to close the daily closing runs the sales upload.
-          if (after.zentrovia_ultvenda != before.zentrovia_ultvenda) {
-            counts.sales += posted - closing_posts - empty;
-            counts.passed_over += empty;
-          }
-        } else if (job == ZentroviaJob::VerificaReenvio) {
-          counts.resends += posted;
-        } else if (job == ZentroviaJob::AtualizaPromo) {
+        const JobReport& report = m.Context().report;
+        counts.Add(report);
+        if (job == ZentroviaJob::AtualizaPromo) {
           const PromotionPassCounts& p = m.PromotionCounts();
           if (options.progress) out << std::endl;
           out << "AtualizaPromo: " << p.written - promotions_before.written << " written, "
@@ -181,14 +168,13 @@ int RunSyncForeground(TSrvZentrovia& m, ManualTimer& timer, const SyncRunOptions
           }
           out << "   " << std::flush;
         }
-        std::string cursor;
-        if (!CursorMoved(job, before, after, cursor)) {
+        if (!CursorMoved(job, report)) {
           if (options.progress) out << std::endl;
-          out << JobName(job) << " returned without moving " << cursor
+          out << JobName(job) << " returned without moving " << CursorOf(job)
               << " (the next cycle would run it again); see Zentrovia.log." << std::endl;
           return kExitStopped;
         }
-        if (job == ZentroviaJob::EnviarVendas && posted == 0) {
+        if (job == ZentroviaJob::EnviarVendas && report.Posted() == 0) {
           if (options.progress) out << std::endl;
           out << "Nothing left to send after " << cycles << " cycles; ";
           counts.Write(out);

@@ -171,6 +171,7 @@ void TSrvZentrovia::CycleStuck(const std::string& what, int ceiling_s) {
 
 void TSrvZentrovia::RunJob(ZentroviaJob job) {
   ceiling_.Doing(JobName(job));
+  context_.report = JobReport();
   switch (job) {
     case ZentroviaJob::VerificaReenvio:
       return VerificaReenvio();
@@ -250,11 +251,11 @@ void TSrvZentrovia::CarregaVendasReenvioZentrovia(DateTime DataVenda, const std:
 void TSrvZentrovia::ReenviaCaixaZentrovia(DateTime DataCaixa, const std::string& Terminal) {
   zv::ReenviaCaixaZentrovia(context_, DataCaixa, Terminal);
 }
-void TSrvZentrovia::PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc) {
-  zv::PreparaDocumentoVenda(context_, Venda, Doc);
+void TSrvZentrovia::PrepareSaleDocument(int64_t Venda, MovementDocument& Doc) {
+  zv::PrepareSaleDocument(context_, Venda, Doc);
 }
-void TSrvZentrovia::MontaDocumentoVenda(MovementDocument& Doc) {
-  zv::MontaDocumentoVenda(context_, Doc);
+void TSrvZentrovia::BuildSaleDocument(MovementDocument& Doc) {
+  zv::BuildSaleDocument(context_, Doc);
 }
 
 }  // namespace zv

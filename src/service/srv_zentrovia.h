@@ -113,8 +113,8 @@ class TSrvZentrovia : public IServiceEvents, private ISyncSteps {
   void ReenviaVendaZentrovia(int64_t Venda);
   void CarregaVendasReenvioZentrovia(DateTime DataVenda, const std::string& Terminal);
   void ReenviaCaixaZentrovia(DateTime DataCaixa, const std::string& Terminal);
-  void PreparaDocumentoVenda(int64_t Venda, MovementDocument& Doc);
-  void MontaDocumentoVenda(MovementDocument& Doc);
+  void PrepareSaleDocument(int64_t Venda, MovementDocument& Doc);
+  void BuildSaleDocument(MovementDocument& Doc);
 
   // ---- What the foreground modes and the tests read ----
   bool DbConnected() const override { return db_connected_; }

@@ -13,6 +13,7 @@
 #include "base/errors.h"
 #include "base/service_options.h"
 #include "base/version.h"
+#include "movements/cancellation_upload.h"
 #include "movements/sales_upload.h"
 #include "os/system.h"
 #include "service/foreground.h"
@@ -189,14 +190,7 @@ int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& 
     if (counted.zentrovia_datainicio < limit) counted.zentrovia_datainicio = limit;
     TStoreQuery& q = store.StoreQuery3();
     const int64_t pending = CountPendingSales(q, counted);
-    const int64_t cancellations =
-        Count(q,
-              "select count(distinct v.codigocancelamento) as n from vendas v where "
-              "v.codigocancelamento > :ultimo and v.data >= :datainicio",
-              [&](TStoreQuery& query) {
-                query.ParamByName("ultimo").AsInteger(counted.zentrovia_ultcancelamento);
-                query.ParamByName("datainicio").AsDate(counted.zentrovia_datainicio);
-              });
+    const int64_t cancellations = CountPendingCancellations(q, counted);
     const DateTime server_date = ServerDate(q);
     // The daily closing never starts before the start date.
     const DateTime first_due = std::max(s.zentrovia_ultcaixa, counted.zentrovia_datainicio);

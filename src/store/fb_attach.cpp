@@ -15,7 +15,8 @@ namespace {
 
 constexpr int32_t kConnectTimeoutSeconds = 15;
 
-bool IsUtf8(std::string_view s) {
+// Whether s is well-formed UTF-8.
+bool IsValidUtf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
     const auto c = static_cast<unsigned char>(s[i]);
@@ -94,7 +95,7 @@ FbAttachRequest BuildAttachRequest(const TStoreConnection& conn) {
   if (!charset.empty()) AddString(r.dpb, isc_dpb_lc_ctype, charset);
   // The path is UTF-8 here. Without this flag the Windows client takes it for the ANSI code
   // page and converts it once more, so a store under "Farmácia" would not be found.
-  if (IsUtf8(r.target)) {
+  if (IsValidUtf8(r.target)) {
     r.dpb += static_cast<char>(isc_dpb_utf8_filename);
     r.dpb += static_cast<char>(0);
   }

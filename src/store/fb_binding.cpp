@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/decimal.h"
+#include "base/errors.h"
 #include "base/text.h"
 #include "os/system.h"
-#include "base/errors.h"
 
 namespace zv {
 
@@ -18,7 +19,8 @@ namespace {
 bool IsTextType(unsigned t) {
   return t == SQL_TEXT || t == SQL_VARYING;
 }
-bool IsUtf8(unsigned cs) {
+// UTF8 or UNICODE_FSS: text that needs no code page conversion.
+bool IsUnicodeCharset(unsigned cs) {
   return cs == kFbCharsetUtf8 || cs == kFbCharsetUnicodeFss;
 }
 unsigned BytesPerChar(unsigned cs) {
@@ -71,13 +73,7 @@ int64_t Rescale(int64_t value, int from_scale, int to_scale, const TStoreField::
   }
   // Firebird scales and that of Money never lie more than 18 places apart.
   if (to_scale - from_scale > 18) return 0;
-  int64_t div = 1;
-  for (int n = to_scale - from_scale; n > 0; --n) div *= 10;
-  const int64_t q = value / div;
-  const int64_t r = value % div;
-  // Compared as r >= div - r, which cannot overflow.
-  const int64_t ar = r < 0 ? -r : r;
-  return ar >= div - ar ? q + (value < 0 ? -1 : 1) : q;
+  return DivRoundHalfAway<int64_t>(value, Pow10<int64_t>(to_scale - from_scale));
 }
 
 // Cuts UTF-8 text to at most max_chars code points.
@@ -153,7 +149,7 @@ FbBound BindValue(const TStoreField::Value& v, const FbDesc& desc, const FbTextR
     }
     const bool cut = apply_text_rules && rules.trim_to_length && IsTextType(desc.type);
     std::string bytes;
-    if (desc.type != SQL_BLOB && IsUtf8(desc.charset)) {
+    if (desc.type != SQL_BLOB && IsUnicodeCharset(desc.charset)) {
       if (cut) CutUtf8(utf8, desc.length / BytesPerChar(desc.charset));
       bytes = std::move(utf8);
       b.charset = kFbCharsetUtf8;

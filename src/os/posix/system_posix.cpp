@@ -21,6 +21,7 @@
 
 #include "base/text.h"
 #include "os/ini_file.h"
+#include "os/local_time.h"
 #include "os/system.h"
 
 namespace zv {
@@ -107,14 +108,10 @@ std::string AnsiToUtf8(std::string_view ansi) {
   return Windows1252ToUtf8(ansi);
 }
 
-DateTime SystemClock::Now() const {
-  using namespace std::chrono;
-  const auto us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-  const std::time_t secs = static_cast<std::time_t>(us / 1'000'000);
+std::tm LocalCalendarTime(std::time_t secs) {
   std::tm tm{};
   localtime_r(&secs, &tm);
-  return DateTime::FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                             tm.tm_sec > 59 ? 59 : tm.tm_sec, static_cast<int>(us % 1'000'000));
+  return tm;
 }
 
 std::FILE* OpenFileForAppend(const std::string& path) {

@@ -65,7 +65,9 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
   return value;
 }
 
-bool IsUtf8(const std::string& bytes) {
+// Whether the bytes fall into UTF-8 sequences (lead and continuation bytes; overlong forms are
+// not looked for): enough to tell UTF-8 from ISO-8859-1 text.
+bool HasUtf8Shape(const std::string& bytes) {
   for (size_t i = 0; i < bytes.size();) {
     const auto b = static_cast<unsigned char>(bytes[i]);
     const size_t len = b < 0x80         ? 1
@@ -91,7 +93,7 @@ std::string HeaderTextToUtf8(const std::wstring& wide) {
     if (ch > 0xFF) return WideToUtf8(wide);
     bytes += static_cast<char>(ch);
   }
-  return IsUtf8(bytes) ? bytes : Latin1ToUtf8(bytes);
+  return HasUtf8Shape(bytes) ? bytes : Latin1ToUtf8(bytes);
 }
 
 using Clock = std::chrono::steady_clock;
