@@ -8,7 +8,6 @@
 #include <exception>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/errors.h"
@@ -223,12 +222,9 @@ bool EnviaProximoCancelamento(JobContext& ctx) {
   TStoreQuery& q1 = ctx.store.StoreQuery1();
   TStoreQuery& q2 = ctx.store.StoreQuery2();
 
-  q1.ClearSQL();
-  q1.AddSQL(kNextCancellationOrdered);
-  q1.ParamByName("zentrovia_ultcancelamento").AsInteger(ctx.settings.zentrovia_ultcancelamento);
-  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
-  q1.Prepare();
-  q1.Open();
+  movement::OpenNextRecord(q1, kNextCancellationOrdered, "zentrovia_ultcancelamento",
+                           ctx.settings.zentrovia_ultcancelamento,
+                           ctx.settings.zentrovia_datainicio);
   const int64_t venda = q1.FieldByName("venda").AsInteger();
   if (venda <= 0) return false;
   const int64_t codigo = q1.FieldByName("codigocancelamento").AsInteger();
@@ -249,17 +245,12 @@ bool EnviaProximoCancelamento(JobContext& ctx) {
 }
 
 int64_t CountPendingCancellations(TStoreQuery& q, const IntegrationSettings& s) {
-  const std::string_view next = kNextCancellationStatement;
-  q.ClearSQL();
-  q.AddSQL("select count(distinct v.codigocancelamento) as pendentes" +
-           std::string(next.substr(next.find(" from "))));
-  q.ParamByName("zentrovia_ultcancelamento").AsInteger(s.zentrovia_ultcancelamento);
-  q.ParamByName("datainicio").AsDate(s.zentrovia_datainicio);
-  q.Prepare();
-  q.Open();
-  const int64_t n = q.FieldByName("pendentes").AsInteger();
-  q.ClearSQL();
-  return n;
+  return movement::CountWithConditionsOf(
+      q, kNextCancellationStatement, "count(distinct v.codigocancelamento)",
+      [&](TStoreQuery& query) {
+        movement::BindNextRecord(query, "zentrovia_ultcancelamento", s.zentrovia_ultcancelamento,
+                                 s.zentrovia_datainicio);
+      });
 }
 
 void EnviarVendasCanceladas(JobContext& ctx) {

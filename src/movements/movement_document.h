@@ -139,6 +139,19 @@ void AddItemisedPayments(TStoreQuery& row, TStoreQuery& q2, MovementDocument& do
 void ReadSurchargeAndDiscount(TStoreQuery& q2, const char* surcharge_statement,
                               MovementDocument& doc);
 
+// Binds the parameters of a next-record statement: the job's cursor (`cursor_param`) and the
+// start date.
+void BindNextRecord(TStoreQuery& q, const char* cursor_param, int64_t cursor, DateTime datainicio);
+// Opens a next-record statement on q, its parameters bound by BindNextRecord.
+void OpenNextRecord(TStoreQuery& q, const std::string& statement, const char* cursor_param,
+                    int64_t cursor, DateTime datainicio);
+
+// What a job has still to send, counted with the conditions of its own next-record statement
+// (the text from " from " on): `counted` is the count expression, `bind` binds the
+// statement's parameters. Runs on q.
+int64_t CountWithConditionsOf(TStoreQuery& q, std::string_view statement, const char* counted,
+                              const std::function<void(TStoreQuery&)>& bind);
+
 // The totals, the channel prefix, the header and the batch text.
 void FinishDocument(MovementDocument& doc);
 

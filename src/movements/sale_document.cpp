@@ -171,6 +171,33 @@ void ReadSurchargeAndDiscount(TStoreQuery& q2, const char* surcharge_statement,
   });
 }
 
+void BindNextRecord(TStoreQuery& q, const char* cursor_param, int64_t cursor, DateTime datainicio) {
+  q.ParamByName(cursor_param).AsInteger(cursor);
+  q.ParamByName("datainicio").AsDate(datainicio);
+}
+
+void OpenNextRecord(TStoreQuery& q, const std::string& statement, const char* cursor_param,
+                    int64_t cursor, DateTime datainicio) {
+  q.ClearSQL();
+  q.AddSQL(statement);
+  BindNextRecord(q, cursor_param, cursor, datainicio);
+  q.Prepare();
+  q.Open();
+}
+
+int64_t CountWithConditionsOf(TStoreQuery& q, std::string_view statement, const char* counted,
+                              const std::function<void(TStoreQuery&)>& bind) {
+  q.ClearSQL();
+  q.AddSQL("select " + std::string(counted) + " as pendentes" +
+           std::string(statement.substr(statement.find(" from "))));
+  bind(q);
+  q.Prepare();
+  q.Open();
+  const int64_t n = q.FieldByName("pendentes").AsInteger();
+  q.ClearSQL();
+  return n;
+}
+
 void FinishDocument(MovementDocument& doc) {
   doc.discount_total += doc.additional_discount;
   doc.total = doc.lines_total + doc.surcharge - doc.additional_discount;

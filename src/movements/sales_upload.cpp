@@ -4,7 +4,6 @@
 #include "movements/sales_upload.h"
 
 #include <exception>
-#include <string_view>
 
 #include "base/errors.h"
 #include "jobs/drain.h"
@@ -36,17 +35,11 @@ bool BuildSaleDocumentOrPassOver(JobContext& ctx, MovementDocument& doc,
 }
 
 int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
-  const std::string_view next = movement_sql::kNextSaleStatement;
-  q.ClearSQL();
-  q.AddSQL("select count(distinct v.venda) as pendentes" +
-           std::string(next.substr(next.find(" from "))));
-  q.ParamByName("zentrovia_ultvenda").AsInteger(s.zentrovia_ultvenda);
-  q.ParamByName("datainicio").AsDate(s.zentrovia_datainicio);
-  q.Prepare();
-  q.Open();
-  const int64_t n = q.FieldByName("pendentes").AsInteger();
-  q.ClearSQL();
-  return n;
+  return movement::CountWithConditionsOf(
+      q, movement_sql::kNextSaleStatement, "count(distinct v.venda)", [&](TStoreQuery& query) {
+        movement::BindNextRecord(query, "zentrovia_ultvenda", s.zentrovia_ultvenda,
+                                 s.zentrovia_datainicio);
+      });
 }
 
 // One sale: answers false when none waits.
@@ -54,12 +47,8 @@ static bool EnviaProximaVenda(JobContext& ctx) {
   ctx.store.Reopen();
 
   TStoreQuery& q1 = ctx.store.StoreQuery1();
-  q1.ClearSQL();
-  q1.AddSQL(kNextSaleOrdered);
-  q1.ParamByName("zentrovia_ultvenda").AsInteger(ctx.settings.zentrovia_ultvenda);
-  q1.ParamByName("datainicio").AsDate(ctx.settings.zentrovia_datainicio);
-  q1.Prepare();
-  q1.Open();
+  movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda",
+                           ctx.settings.zentrovia_ultvenda, ctx.settings.zentrovia_datainicio);
   const int64_t venda = q1.FieldByName("venda").AsInteger();
 
   if (venda <= 0) return false;

@@ -43,17 +43,10 @@ struct SyncCounts {
 // The cursor a job must move when it returns; a job that returns with it unmoved would be
 // chosen again at once.
 const char* CursorOf(ZentroviaJob job) {
-  switch (job) {
-    case ZentroviaJob::VerificaReenvio:
-      return "zentrovia_verificareenvio";
-    case ZentroviaJob::AtualizaPromo:
-      return "zentrovia_verificapromo";
-    case ZentroviaJob::FechamentoCaixa:
-      return "zentrovia_ultcaixa";
-    case ZentroviaJob::EnviarVendas:
-      break;
-  }
-  return "zentrovia_ultvenda";
+  // In the order of ZentroviaJob.
+  static constexpr const char* kCursors[] = {"zentrovia_verificareenvio", "zentrovia_verificapromo",
+                                             "zentrovia_ultcaixa", "zentrovia_ultvenda"};
+  return kCursors[static_cast<size_t>(job)];
 }
 
 // The sales upload returns with its cursor unmoved when nothing waits.
