@@ -1,11 +1,13 @@
 // What the movement jobs report through the job context, read by -SYNC and -STATUS: the
-// documents posted by kind, and the pending cancellations counted as the upload finds them.
+// documents posted by kind, the pending cancellations counted as the upload finds them, and
+// the cursor that the store takes before memory does.
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
+#include "base/errors.h"
 #include "service/foreground.h"
 #include "support/movement_fixture.h"
 
@@ -66,6 +68,27 @@ TEST_F(JobReportTest, SyncCountsWhatEachJobReports) {
       << out.str();
   EXPECT_EQ(MovementPosts().size(), 4u);
   EXPECT_EQ(ClosingPosts().size(), 1u) << test::ReadFile(dir() + "Zentrovia.log");
+}
+
+TEST_F(JobReportTest, AFailedCursorUpdateLeavesTheSaleToGoAgain) {
+  // The store refuses the update while zv_refuse holds a row.
+  Sql({"update padrao set zentrovia_ultvenda = 59", SaleLine{.venda = 60, .coo = "5060"}.Sql(),
+       "create table zv_refuse (n integer)", "insert into zv_refuse values (1)",
+       "create exception zv_cursor_refused 'the cursor update is refused'",
+       "create trigger zv_refuse_cursor for padrao before update as begin "
+       "if (exists(select 1 from zv_refuse)) then exception zv_cursor_refused; end"});
+  ConnectOk();
+
+  EXPECT_THROW(Service().EnviarVendasZentrovia(), EDatabaseError);
+  ASSERT_EQ(MovementPosts().size(), 1u);
+  // The value in memory follows the store's: the sale is not passed over by the next run.
+  EXPECT_EQ(Service().Settings().zentrovia_ultvenda, 59);
+
+  Sql({"delete from zv_refuse"});
+  Service().EnviarVendasZentrovia();
+  ASSERT_EQ(MovementPosts().size(), 2u);
+  EXPECT_EQ(MovementPosts()[1].body, MovementPosts()[0].body);
+  EXPECT_EQ(Value("select zentrovia_ultvenda from padrao"), "60");
 }
 
 }  // namespace
