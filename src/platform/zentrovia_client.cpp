@@ -45,10 +45,7 @@ TZentrovRetornos TZentrovia::Execute(const std::string& method, const std::strin
 
   result.code_retorno = std::to_string(response.status);
   result.json_retorno = std::move(response.body);
-  if (post) {
-    ++post_count_;
-    if (RequestBody.empty()) ++empty_post_count_;
-  }
+  if (post) ++post_count_;
   return result;
 }
 
@@ -62,9 +59,7 @@ std::string TZentrovia::StorePath(const std::string& prefix, const std::string& 
 }
 
 TZentrovRetornos TZentrovia::postFechaCaixa() {
-  TZentrovRetornos r = Execute("POST", TillPath("/cierresDiarios/lotes"), true);
-  ++closing_post_count_;
-  return r;
+  return Execute("POST", TillPath("/cierresDiarios/lotes"), true);
 }
 
 TZentrovRetornos TZentrovia::postEnviarVenda() {

@@ -38,10 +38,6 @@ class TZentrovia {
 
   // How many post operations returned an answer since the client was made.
   uint64_t PostCount() const { return post_count_; }
-  // Of those, the posts of an empty body (a document that could not be built).
-  uint64_t EmptyPostCount() const { return empty_post_count_; }
-  // Of those, the daily closing posts.
-  uint64_t ClosingPostCount() const { return closing_post_count_; }
 
  private:
   TZentrovRetornos Execute(const std::string& method, const std::string& path, bool post);
@@ -51,8 +47,6 @@ class TZentrovia {
   IHttpTransport& transport_;
   const IntegrationSettings& settings_;
   uint64_t post_count_ = 0;
-  uint64_t empty_post_count_ = 0;
-  uint64_t closing_post_count_ = 0;
 };
 
 }  // namespace zv
