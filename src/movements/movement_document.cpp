@@ -8,7 +8,7 @@
 #include <random>
 
 #include "base/errors.h"
-#include "movements/sales_upload.h"
+#include "jobs/data_error.h"
 
 namespace zv {
 
