@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/errors.h"
+#include "jobs/data_error.h"
 #include "jobs/drain.h"
 #include "movements/cancellation_upload.h"
 #include "movements/movement_sql.h"
@@ -23,11 +24,6 @@ const std::string kNextSaleOrdered =
     std::string(movement_sql::kNextSaleStatement) + " order by v.venda";
 
 }  // namespace
-
-bool IsDataError(const std::exception& e) {
-  return dynamic_cast<const EConversionError*>(&e) != nullptr ||
-         dynamic_cast<const EArgumentOutOfRangeException*>(&e) != nullptr;
-}
 
 bool MontaDocumentoOuPassa(JobContext& ctx, MovementDocument& doc,
                            const std::string& error_prefix) {

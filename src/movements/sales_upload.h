@@ -2,7 +2,6 @@
 // The movement jobs: the sales upload and the document build of one sale.
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 #include "jobs/job_context.h"
@@ -19,12 +18,6 @@ void EnviarVendasZentrovia(JobContext& ctx);
 // follows is guarded by the calling job.
 void PreparaDocumentoVenda(JobContext& ctx, int64_t Venda, MovementDocument& Doc);
 void MontaDocumentoVenda(JobContext& ctx, MovementDocument& Doc);
-
-// Whether an error of the document build is a failure of the sale's data (a value that
-// cannot be read or that the document cannot hold): such a sale cannot be built and is
-// passed over. Any other error (the store went away, a lock time-out) leaves the cursor
-// where it was, and the sale is built again later.
-bool IsDataError(const std::exception& e);
 
 // MontaDocumentoVenda under the guard of the posting jobs: a data error leaves the batch
 // empty and logs it with `error_prefix` ("Erro: ", "Erro Reenvio Venda: "), and the call

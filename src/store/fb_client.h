@@ -48,4 +48,14 @@ class FbStatus {
 // The library's default file name on this system.
 const char* FbDefaultClientLibraryName();
 
+// Releases a Firebird handle whose proper close (detach, commit, free) failed or is not
+// wanted, without letting a second error escape.
+template <class T>
+void ReleaseQuietly(T*& handle) {
+  if (handle) {
+    handle->release();
+    handle = nullptr;
+  }
+}
+
 }  // namespace zv

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "store/fb_client.h"
-#include "store/fb_statement.h"
+#include "store/fb_prepared.h"
 #include "store/store_query.h"
 #include "store/store_watchdog.h"
 
 namespace zv {
+
+class FbStatement;  // store/fb_statement.h
 
 struct TStoreConnection::Impl {
   FbClientLibrary* lib = nullptr;
@@ -72,15 +74,5 @@ struct TStoreConnection::Impl {
 
 // Runs one attach / statement step and turns a Firebird error into EDatabaseError.
 [[noreturn]] void ThrowFb(FbClientLibrary& lib, const Firebird::FbException& e);
-
-// Releases a Firebird handle whose proper close (detach, commit, free) failed or is not
-// wanted, without letting a second error escape.
-template <class T>
-void ReleaseQuietly(T*& handle) {
-  if (handle) {
-    handle->release();
-    handle = nullptr;
-  }
-}
 
 }  // namespace zv

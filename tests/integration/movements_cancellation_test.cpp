@@ -8,6 +8,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
@@ -499,6 +500,21 @@ TEST_F(CancellationUploadTest, AFailedClosingResendKeepsTheCursor) {
   ASSERT_EQ(posts.size(), failures.size() + 1);
   // The cancellation went again each time, the same document.
   for (const auto& p : posts) EXPECT_EQ(p.body, posts[0].body);
+}
+
+// The cancellation upload reaches the closing resend only through the job context: a context
+// built without it stops the later-day cancellation before its cursor, never skips the closing.
+TEST_F(CancellationUploadTest, TheClosingResendComesThroughTheJobContext) {
+  Sql({SaleLine{.venda = 39, .coo = "5039"}.Sql(),
+       SaleLine{.venda = 40, .cancelamento = "'2026-12-08'", .codcanc = "41", .coo = "5040"}
+           .Sql()});
+  ConnectOk();
+  auto wired = std::exchange(Service().Context().resend_closing, nullptr);
+  EXPECT_THROW(Service().EnviarVendasCanceladas(), ENotAvailable);
+  EXPECT_EQ(Cursor(), "40");
+  Service().Context().resend_closing = std::move(wired);
+  UploadExpectingClosingResend("07/12/2026", "2");
+  EXPECT_EQ(Cursor(), "41");
 }
 
 TEST_F(CancellationUploadTest, AValueReadBeforeTheBuildPassesOnlyItsCancellationOver) {
