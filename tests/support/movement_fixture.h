@@ -15,24 +15,47 @@
 
 namespace zv::test {
 
+// The day of the fixture's sales (StoreDay) as the document gives it.
+struct MovementDay : StoreDay {
+  static constexpr const char* kFecha = "2026-12-07T10:11:12.000-0300";
+};
+
+// Pieces of the document; every value is written here as the platform must see it.
+inline std::string DetailOf(const std::string& articulo, const std::string& barras,
+                            const std::string& desc, const std::string& cantidad,
+                            const std::string& unitario, const std::string& importe,
+                            const std::string& descuento) {
+  return R"({"codigoArticulo":")" + articulo + R"(","codigoBarras":")" + barras +
+         R"(","descripcionArticulo":")" + desc + R"(","cantidad":)" + cantidad +
+         R"(,"importeUnitario":)" + unitario + R"(,"importe":)" + importe + R"(,"descuento":)" +
+         descuento + R"(,"recargo":0})";
+}
 // A detail of product kDipirona, quantity 1.
 inline std::string Detail(const std::string& unitario, const std::string& importe,
                           const std::string& descuento = "0") {
-  return std::string(R"({"codigoArticulo":"100103","codigoBarras":")") + kDipirona +
-         R"(","descripcionArticulo":")" + kDipironaName + R"(","cantidad":1,"importeUnitario":)" +
-         unitario + R"(,"importe":)" + importe + R"(,"descuento":)" + descuento +
-         R"(,"recargo":0})";
+  return DetailOf("100103", kDipirona, kDipironaName, "1", unitario, importe, descuento);
 }
-inline std::string Payment(int codigo, const std::string& importe) {
+// `card`: the members Card gives, for a card payment.
+inline std::string Payment(int codigo, const std::string& importe, const std::string& card = "") {
   return R"({"codigoTipoPago":)" + std::to_string(codigo) + R"(,"codigoMoneda":"986","importe":)" +
-         importe + R"(,"cotizacion":1})";
+         importe + R"(,"cotizacion":1)" + card + "}";
+}
+inline std::string Card(const std::string& ultimos, const std::string& autorizacao,
+                        const std::string& bin) {
+  return R"(,"ultimosDigitosTarjeta":)" + ultimos + R"(,"numeroAutorizacion":")" + autorizacao +
+         R"(","codigoTarjeta":null,"bin":")" + bin + R"(")";
 }
 
-struct ExpectedDocument {
-  std::string fecha = "2026-12-07T10:11:12.000-0300";
+// A movement document as the platform must receive it, for sales sold on Day (a type with the
+// document's date and time as kFecha).
+template <class Day>
+struct ExpectedDocumentOn {
+  std::string fecha = Day::kFecha;
   std::string numero;
   std::string descuento = "0", recargo = "0", total;
   bool cancelacion = false;
+  std::string cliente = "null";  // JSON: null or a string
+  int canal = 1;
   std::string descricao = "VENDA NA LOJA-DINHEIRO";
   std::vector<std::string> detalles, pagos;
 
@@ -45,11 +68,12 @@ struct ExpectedDocument {
     return R"([{"fecha":")" + fecha + R"(","numero":")" + numero + R"(","descuentoTotal":)" +
            descuento + R"(,"recargoTotal":)" + recargo +
            R"(,"codigoMoneda":"986","cotizacion":1,"total":)" + total + R"(,"cancelacion":)" +
-           (cancelacion ? "true" : "false") +
-           R"(,"documentoCliente":null,"codigoCanalVenta":1,"descripcionCanalVenta":")" +
+           (cancelacion ? "true" : "false") + R"(,"documentoCliente":)" + cliente +
+           R"(,"codigoCanalVenta":)" + std::to_string(canal) + R"(,"descripcionCanalVenta":")" +
            descricao + R"(","detalles":)" + join(detalles) + R"(,"pagos":)" + join(pagos) + "}]";
   }
 };
+using ExpectedDocument = ExpectedDocumentOn<MovementDay>;
 
 class MovementFixture : public StoreFixture {
  protected:
