@@ -14,7 +14,7 @@
 
 #include "base/datetime.h"
 #include "fake-platform/fake_platform.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
 #include "support/store_rows.h"
 
 namespace zv::test {
@@ -61,13 +61,11 @@ inline std::string Partial(const std::string& amount, DateTime day, int n) {
          R"(", "cantidadCancelaciones": )" + std::to_string(n) + " }]";
 }
 
-class ClosingsFixture : public StoreFixture {
+class ClosingsFixture : public PlatformStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
+    PlatformStoreFixture::SetUp();
     if (StoreMissing()) return;
-    CreateStore();
-    platform_.Start(0);
     const std::string server_day = Value("select current_date from rdb$database");
     ASSERT_EQ(server_day.size(), 10u) << server_day;
     today =
@@ -88,12 +86,6 @@ class ClosingsFixture : public StoreFixture {
     row.verificapromo = "current_timestamp";
     row.verificareenvio = verificareenvio;
     Sql({ProductRow(kDipirona, "DIPIRONA"), row.Sql()});
-  }
-
-  void ConnectOk() {
-    Connect();
-    ASSERT_TRUE(Service().DbConnected());
-    ASSERT_EQ(Service().Settings().zentrovia_url1, platform_.BaseUrl());
   }
 
   void Rows(const std::vector<DayLine>& rows) {
@@ -171,7 +163,6 @@ class ClosingsFixture : public StoreFixture {
   std::string Dated(DateTime d) const { return d.ToDateText('/'); }
 
   DateTime today;
-  fake::FakePlatform platform_;
 };
 
 }  // namespace zv::test

@@ -17,7 +17,7 @@
 #include "promotions/promo_model.h"
 #include "promotions/promotion_import.h"
 #include "store/fb_conn.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
 #include "support/store_rows.h"
 
 namespace zv {
@@ -80,13 +80,11 @@ DateTime ParseStamp(const std::string& text) {
   return DateTime::FromParts(y, mo, d, h, mi, s);
 }
 
-class PromotionImportTest : public test::StoreFixture {
+class PromotionImportTest : public test::PlatformStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
+    PlatformStoreFixture::SetUp();
     if (StoreMissing()) return;
-    CreateStore();
-    platform_.Start(0);
     std::vector<std::string> sql;
     for (const std::string& code : {kA, kB, kC, kD})
       sql.push_back(test::ProductRow(code, "P" + code));
@@ -199,8 +197,6 @@ class PromotionImportTest : public test::StoreFixture {
   static std::string Ok(const std::string& tag, const std::string& what) {
     return "[" + tag + "- 09/12/2026]Ok:Promos Zentrovia " + what + " com sucesso";
   }
-
-  fake::FakePlatform platform_;
 };
 
 TEST_F(PromotionImportTest, EveryPathWritesItsRowsAndASecondRunChangesNothing) {

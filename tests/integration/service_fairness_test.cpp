@@ -14,7 +14,7 @@
 #include "base/errors.h"
 #include "closings_fixture.h"
 #include "fake-platform/fake_platform.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
 #include "support/store_rows.h"
 #include "support/temp_dir.h"
 
@@ -38,13 +38,11 @@ struct RetryLine {
   std::string error;
 };
 
-class FairnessTest : public test::StoreFixture {
+class FairnessTest : public test::PlatformStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
+    PlatformStoreFixture::SetUp();
     if (StoreMissing()) return;
-    CreateStore();
-    platform_.Start(0);
     const std::string server =
         Value("select cast(current_timestamp as varchar(30)) from rdb$database");
     ASSERT_GE(server.size(), 19u) << server;
@@ -142,7 +140,6 @@ class FairnessTest : public test::StoreFixture {
 
   void PollAcrossMidnight(int day_offset);
 
-  fake::FakePlatform platform_;
   DateTime server_now;
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fake-platform/fake_platform.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
 #include "support/store_rows.h"
 #include "support/temp_dir.h"
 
@@ -75,7 +75,7 @@ struct ExpectedDocumentOn {
 };
 using ExpectedDocument = ExpectedDocumentOn<MovementDay>;
 
-class MovementFixture : public StoreFixture {
+class MovementFixture : public PlatformStoreFixture {
  protected:
   // The settings row SetUp writes, with the fake platform's address (PlatformSettings: sales
   // cursor 1000, cancellation cursor 40, start date 2026-12-01); a test fixture may change it
@@ -83,18 +83,10 @@ class MovementFixture : public StoreFixture {
   SettingsRow settings = PlatformSettings("");
 
   void SetUp() override {
-    StoreFixture::SetUp();
+    PlatformStoreFixture::SetUp();
     if (StoreMissing()) return;
-    CreateStore();
-    platform_.Start(0);
     settings.url1 = Quoted(platform_.BaseUrl());
     Sql({ProductRow(kDipirona, kDipironaName), settings.Sql()});
-  }
-
-  void ConnectOk() {
-    Connect();
-    ASSERT_TRUE(Service().DbConnected());
-    ASSERT_EQ(Service().Settings().zentrovia_url1, platform_.BaseUrl());
   }
 
   // Posts of movement documents (closings excluded).
@@ -111,8 +103,6 @@ class MovementFixture : public StoreFixture {
   static std::string MovementPath(const std::string& till) {
     return "/api-minoristas/api/v2/minoristas/7/locales/3/cajas/" + till + "/movimientos/lotes";
   }
-
-  fake::FakePlatform platform_;
 };
 
 }  // namespace zv::test
