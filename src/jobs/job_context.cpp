@@ -12,6 +12,11 @@ void JobContext::ReloadSettings() {
   GetCredenciaisZentrovia(store, settings, timer, clock, log);
 }
 
+void JobContext::ResendClosing(DateTime DataCaixa, const std::string& Terminal) const {
+  if (!resend_closing) throw ENotAvailable("Reenvio do fechamento de caixa não ligado ao trabalho");
+  resend_closing(DataCaixa, Terminal);
+}
+
 std::string VerificarErroJSON(JobContext& ctx, const std::string& AJson) {
   const PlatformAnswer answer = ReadPlatformAnswer(AJson);
   // The rejected document goes into the log just before the caller's line.

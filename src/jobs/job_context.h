@@ -11,12 +11,12 @@
 
 #include "base/clock.h"
 #include "base/datetime.h"
+#include "base/integration_settings.h"
 #include "base/log_sink.h"
 #include "base/service_options.h"
 #include "base/zentrovia_timer.h"
 #include "platform/answer.h"
 #include "platform/zentrovia_client.h"
-#include "store/integration_settings.h"
 #include "store/store_session.h"
 
 namespace zv {
@@ -100,6 +100,9 @@ struct JobContext {
   ResendProgress resend_progress;
   // Asked between the documents of a backlog drain; empty: never.
   std::function<bool()> pause_requested = {};
+  // ReenviaCaixaZentrovia (closings/), wired by whoever builds the context: the closing jobs
+  // call the movement jobs, so a movement job reaches the closing resend only through here.
+  std::function<void(DateTime DataCaixa, const std::string& Terminal)> resend_closing = {};
   JobReport report = {};
 
   void DoSaveLog(const std::string& msg) const { log(msg); }
@@ -107,6 +110,9 @@ struct JobContext {
   bool PauseRequested() const { return pause_requested && pause_requested(); }
   // The settings reload (GetCredenciaisZentrovia): reopens the connection and reads `padrao`.
   void ReloadSettings();
+  // The closing of one day and till posted again (resend_closing); raises ENotAvailable when
+  // the context was built without it, so the caller keeps its cursor.
+  void ResendClosing(DateTime DataCaixa, const std::string& Terminal) const;
 };
 
 // The uploads stop the timer while they run; every way out, an error included, leaves it

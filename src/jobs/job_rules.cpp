@@ -18,11 +18,6 @@ std::string ErrorLines(const std::string& prefix, const std::string& kind,
   return prefix + kind + "\r\n" + "Mensagem: " + message;
 }
 
-bool IsDataError(const std::exception& e) {
-  return dynamic_cast<const EConversionError*>(&e) != nullptr ||
-         dynamic_cast<const EArgumentOutOfRangeException*>(&e) != nullptr;
-}
-
 void KeepDataError(std::exception_ptr& slot, const std::function<void()>& read) {
   try {
     read();

@@ -9,6 +9,7 @@
 
 #include "base/datetime.h"
 #include "base/errors.h"
+#include "jobs/data_error.h"
 #include "jobs/job_context.h"
 
 namespace zv {
@@ -26,13 +27,7 @@ inline void LogError(JobContext& ctx, const std::string& prefix, const Exception
   ctx.DoSaveLog(ErrorLines(prefix, e));
 }
 
-// Whether an error is a failure of a record's own data (a value that cannot be read or that
-// the document cannot hold): such a record cannot be built and is passed over. Any other
-// error (the store went away, a lock time-out) leaves the cursor where it was, and the record
-// is built again later.
-bool IsDataError(const std::exception& e);
-
-// Runs `read`; a data error is kept in `slot` (the first one only) instead of leaving the job,
+// Runs `read`; a data error (IsDataError) is kept in `slot` (the first one only) instead of leaving the job,
 // so that the build that follows raises it under its guard. Any other error goes to the
 // caller.
 void KeepDataError(std::exception_ptr& slot, const std::function<void()>& read);

@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "closings/closing_resend.h"
 #include "jobs/drain.h"
 #include "jobs/job_rules.h"
 #include "movements/movement_document.h"
 #include "movements/movement_sql.h"
-#include "movements/sales_upload.h"
 #include "platform/payment_types.h"
 #include "store/store_query.h"
 
@@ -212,7 +210,7 @@ void PostSaleCancellation(JobContext& ctx, int64_t venda, int64_t codigo,
   // The closing goes again before the cursor moves, so that a stop in between sends both
   // again rather than neither. Its failure reaches the cycle with the cursor unmoved: a
   // closing left without the cancellation would never be corrected.
-  if (later_day) ReenviaCaixaZentrovia(ctx, sale_day, sale_till);
+  if (later_day) ctx.ResendClosing(sale_day, sale_till);
   // The detail and payment objects go with `doc` on every way out.
 }
 

@@ -14,56 +14,6 @@ namespace zv {
 
 // ---- Compact JSON ----
 
-void AppendJsonString(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '/':
-        out += "\\/";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (c < 0x20) {
-          // A raw control character would make the whole batch unreadable to the platform.
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out;
-  AppendJsonString(out, text);
-  return out;
-}
-
 void TJsonDocObject::AddKey(std::string_view key) {
   if (!body_.empty()) body_ += ',';
   AppendJsonString(body_, key);

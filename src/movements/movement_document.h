@@ -15,16 +15,11 @@
 #include "base/datetime.h"
 #include "base/money.h"
 #include "base/text.h"
+#include "platform/json_writer.h"
 
 namespace zv {
 
 class TStoreQuery;
-
-// Writes a JSON string literal, quotes included: quotation mark, backslash and slash with a
-// backslash; the five short control escapes; any other control character as \u00XX so the
-// body stays valid JSON; everything else, letters outside ASCII included, unchanged.
-void AppendJsonString(std::string& out, std::string_view text);
-std::string JsonString(std::string_view text);
 
 // A JSON object whose members keep the order in which they were added. Each value is kept
 // as its compact JSON text.

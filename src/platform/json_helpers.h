@@ -1,17 +1,24 @@
 #pragma once
 // The parsed form of the platform's answers and the typed member lookups the jobs use on it.
 //
-// Numbers keep the text they were written with: the log shows a batch id such as 00123 or
-// 1.50 exactly as the platform sent it, and no value passes through a double on the way.
+// Numbers keep the text they were written with: the log shows a number such as 1.50 or 1E2
+// exactly as the platform sent it, and no value passes through a double on the way.
 // Parsing never throws: a text that is not JSON gives no value.
 //
-// Why a parser of our own rather than a general JSON library: the answers are read with
-// their numbers as written (a library hands out doubles or integers, and 00123 or 1.50
-// would not survive), and what it accepts is decided here and tested where a library would
-// decide otherwise: stray text after the document and nesting deeper than 512 levels give no
-// value; a lone surrogate in a \u escape becomes U+FFFD instead of failing the whole answer
+// Why a reader of our own rather than the SAX reader of nlohmann/json: the
+// library's reader hands a fractional number over with its text as written ("1.50" stays
+// "1.50"), so keeping numbers is not the reason; neither is "00123", which is not JSON and
+// which this reader refuses too. The reasons are what the library would refuse or lose:
+//  - a lone surrogate in a \u escape fails the library's whole parse, so one odd character in
+//    a message would turn an answer that carries the platform's verdict into "not JSON" and the
+//    document would be posted again and again; here it becomes U+FFFD and the answer is read;
+//  - integers reach the library's handler as values, not text ("-0" arrives as 0);
+//  - the bound on the values one parse builds (kJsonMaxValues) is counted where they are built,
+//    before anything is allocated for them.
+// Stray text after the document and nesting deeper than 512 levels give no value
 // (tests/unit/platform_json_test.cpp). Every prefix of an answer gives a result or no value,
-// never a crash (tests/unit/platform_error_interpretation_test.cpp).
+// never a crash (tests/unit/platform_error_interpretation_test.cpp), and any bytes at all are
+// read by the fuzz target tests/fuzz/json_reader_fuzz.cpp.
 
 #include <cstddef>
 #include <optional>

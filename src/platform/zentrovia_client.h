@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/integration_settings.h"
 #include "os/http_transport.h"
-#include "store/integration_settings.h"
 
 namespace zv {
 

@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/json_writer.h"
 
 namespace zv {
 
@@ -116,45 +117,6 @@ Decimal NumberOf(const JsonValue& v, const std::string& path, const char* what) 
 
 void AppendJson(std::string& out, const JsonValue& v);
 
-void AppendString(std::string& out, std::string_view s) {
-  out += '"';
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
-}
-
 void AppendJson(std::string& out, const JsonValue& v) {
   switch (v.kind()) {
     case JsonValue::Kind::Null:
@@ -167,7 +129,7 @@ void AppendJson(std::string& out, const JsonValue& v) {
       out += v.Text();
       break;
     case JsonValue::Kind::String:
-      AppendString(out, v.Text());
+      AppendJsonString(out, v.Text(), JsonSlash::Plain);
       break;
     case JsonValue::Kind::Array: {
       out += '[';
@@ -186,7 +148,7 @@ void AppendJson(std::string& out, const JsonValue& v) {
       for (const JsonMember& m : v.Members()) {
         if (!first) out += ',';
         first = false;
-        AppendString(out, m.name);
+        AppendJsonString(out, m.name, JsonSlash::Plain);
         out += ':';
         AppendJson(out, m.value);
       }

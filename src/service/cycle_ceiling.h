@@ -37,6 +37,10 @@ class CycleCeiling {
 
  private:
   void Run();
+  // Under mutex_: wakes the thread when it sleeps past the new due time. A later due time
+  // needs no wake-up (the thread finds it when it wakes), so back-to-back cycles cost no
+  // context switch.
+  bool NeedsWake() const { return running_ && due_ < waiting_until_; }
 
   StuckHandler on_stuck_;
   std::mutex mutex_;
@@ -46,6 +50,8 @@ class CycleCeiling {
   int ceiling_s_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point due_;
+  // When the thread wakes by itself (max: only when notified).
+  std::chrono::steady_clock::time_point waiting_until_ = std::chrono::steady_clock::time_point::max();
   std::string what_;
   std::thread thread_;
 };

@@ -3,9 +3,21 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "service/sync_cycle.h"
-
 namespace zv {
+
+const char* JobName(ZentroviaJob job) {
+  switch (job) {
+    case ZentroviaJob::VerificaReenvio:
+      return "VerificaReenvio";
+    case ZentroviaJob::AtualizaPromo:
+      return "AtualizaPromo";
+    case ZentroviaJob::FechamentoCaixa:
+      return "FechamentoCaixaZentrovia";
+    case ZentroviaJob::EnviarVendas:
+      return "EnviarVendasZentrovia";
+  }
+  return "?";
+}
 
 bool TJobRetryTimes::InForce(ZentroviaJob job, DateTime now) const {
   const std::optional<JobRetry>& r = Of(job);

@@ -14,7 +14,9 @@
 
 namespace zv {
 
-enum class ZentroviaJob;  // service/sync_cycle.h
+// The jobs the sync cycle chooses from, in the order of its tests.
+enum class ZentroviaJob { VerificaReenvio, AtualizaPromo, FechamentoCaixa, EnviarVendas };
+const char* JobName(ZentroviaJob job);
 
 struct JobRetry {
   DateTime until;     // the job is passed over before this time

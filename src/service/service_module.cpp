@@ -51,6 +51,9 @@ TSrvZentrovia::TSrvZentrovia(ServiceEnvironment env)
           settings_, *this) {
   ZentroviaTimer.Disable();
   ZentroviaTimer.SetOnTimer([this] { ZentroviaTimerTimer(); });
+  context_.resend_closing = [this](DateTime DataCaixa, const std::string& Terminal) {
+    ReenviaCaixaZentrovia(DataCaixa, Terminal);
+  };
   cycle_.SetSeparators(env_.date_separator, env_.time_separator);
   ServiceCreate();
 }

@@ -13,6 +13,7 @@
 
 #include "base/clock.h"
 #include "base/datetime.h"
+#include "base/integration_settings.h"
 #include "base/zentrovia_timer.h"
 #include "jobs/job_context.h"
 #include "os/http_transport.h"
@@ -22,7 +23,6 @@
 #include "service/activity_log.h"
 #include "service/cycle_ceiling.h"
 #include "service/sync_cycle.h"
-#include "store/integration_settings.h"
 #include "store/store_session.h"
 
 namespace zv {

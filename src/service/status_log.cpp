@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include <nlohmann/json.hpp>
+
 #include "service/log_explanations.h"
 #include "service/log_tail.h"
 

@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "base/clock.h"
 #include "base/datetime.h"

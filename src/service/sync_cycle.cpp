@@ -22,20 +22,6 @@ constexpr int64_t kPromoSpacingMinutes = 60;
 
 }  // namespace
 
-const char* JobName(ZentroviaJob job) {
-  switch (job) {
-    case ZentroviaJob::VerificaReenvio:
-      return "VerificaReenvio";
-    case ZentroviaJob::AtualizaPromo:
-      return "AtualizaPromo";
-    case ZentroviaJob::FechamentoCaixa:
-      return "FechamentoCaixaZentrovia";
-    case ZentroviaJob::EnviarVendas:
-      return "EnviarVendasZentrovia";
-  }
-  return "?";
-}
-
 // "12007", or the system's text for it with only the letters A to Z lowered.
 bool TSyncCycle::IsNameResolutionFailure(const std::string& text) {
   if (text.find("12007") != std::string::npos) return true;

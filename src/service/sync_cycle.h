@@ -9,16 +9,12 @@
 
 #include "base/clock.h"
 #include "base/datetime.h"
+#include "base/integration_settings.h"
 #include "base/log_sink.h"
 #include "base/zentrovia_timer.h"
 #include "service/job_retry.h"
-#include "store/integration_settings.h"
 
 namespace zv {
-
-// The jobs the sync cycle chooses from, in the order of its tests.
-enum class ZentroviaJob { VerificaReenvio, AtualizaPromo, FechamentoCaixa, EnviarVendas };
-const char* JobName(ZentroviaJob job);
 
 // How a cycle ended (for the foreground run and the tests; the service ignores it).
 enum class CycleOutcome {

@@ -1,6 +1,7 @@
 #pragma once
 // The Firebird client library, loaded at run time, and the few helpers every store object
-// needs to talk to it. Only the store layer includes this header.
+// needs to talk to it. In the service only the store layer includes this header; the sample
+// store tool and the benchmarks, which make and read stores directly, use it too.
 
 #include <firebird/Interface.h>
 
@@ -11,8 +12,10 @@ namespace zv {
 class FbClientLibrary {
  public:
   // Loads the library (once per file name for the whole process: the client keeps threads
-  // of its own, so it is never unloaded) and fetches its master interface. Throws
-  // EDatabaseError when the file or its entry point is missing.
+  // of its own, so it is never unloaded) and fetches its master interface; before the first
+  // load it gives the process a UTF-8 character locale, with which the client converts an
+  // accented database path. Throws EDatabaseError when the file, its entry point or its master
+  // interface is missing.
   static FbClientLibrary& Load(const std::string& file_name);
 
   Firebird::IMaster* master = nullptr;
@@ -20,9 +23,11 @@ class FbClientLibrary {
   Firebird::IUtil* util = nullptr;
 };
 
-// The server's message for a failed call, as isql would print it (lines joined by "\n").
+// The server's message for a failed call, as the client formats it (lines joined by "\n",
+// trailing line ends cut); "unknown Firebird error" when the status holds none.
 std::string FbStatusText(FbClientLibrary& lib, const Firebird::IStatus* status);
-// Whether a failed call means the attachment is gone (server stopped, network dropped).
+// Whether a failed call means the attachment is gone (network error, connection lost,
+// database or server shut down, attachment handle no longer valid).
 bool FbConnectionLost(const Firebird::IStatus* status);
 // Whether a status vector carries this error code anywhere.
 bool FbHasError(const Firebird::IStatus* status, intptr_t code);
@@ -47,5 +52,15 @@ class FbStatus {
 
 // The library's default file name on this system.
 const char* FbDefaultClientLibraryName();
+
+// Releases a Firebird handle whose proper close (detach, commit, free) failed or is not
+// wanted, without letting a second error escape.
+template <class T>
+void ReleaseQuietly(T*& handle) {
+  if (handle) {
+    handle->release();
+    handle = nullptr;
+  }
+}
 
 }  // namespace zv

@@ -2,6 +2,7 @@
 #include "base/text.h"
 
 #include <cctype>
+#include <unordered_map>
 
 namespace zv {
 
@@ -64,6 +65,18 @@ std::string RewriteNamedParams(std::string_view sql, std::vector<std::string>& n
     }
   }
   return out;
+}
+
+const ParsedSql& ParseNamedParams(std::string_view sql) {
+  // A few dozen distinct texts in a service's life; a thread that builds texts without end
+  // (values written into the text) starts the cache afresh rather than growing it.
+  constexpr size_t kMaxTexts = 256;
+  thread_local std::unordered_map<std::string, ParsedSql> parsed;
+  if (auto it = parsed.find(std::string(sql)); it != parsed.end()) return it->second;
+  if (parsed.size() >= kMaxTexts) parsed.clear();
+  ParsedSql p;
+  p.rewritten = RewriteNamedParams(sql, p.names);
+  return parsed.emplace(std::string(sql), std::move(p)).first->second;
 }
 
 }  // namespace zv

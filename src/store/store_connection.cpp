@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "store/fb_attach.h"
+#include "store/fb_statement.h"
 #include "store/store_impl.h"
 
 namespace zv {

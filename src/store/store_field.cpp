@@ -6,7 +6,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "store/store_query.h"
+#include "store/store_field.h"
 
 namespace zv {
 

@@ -1,5 +1,6 @@
 #pragma once
-// Internals shared by the connection and the query objects.
+// Internals shared by the connection (store_connection.cpp) and its statements
+// (fb_statement.cpp).
 
 #include <chrono>
 #include <cstdint>
@@ -8,17 +9,20 @@
 #include <vector>
 
 #include "store/fb_client.h"
-#include "store/fb_statement.h"
+#include "store/fb_prepared.h"
 #include "store/store_query.h"
 #include "store/store_watchdog.h"
 
 namespace zv {
 
+class FbStatement;  // store/fb_statement.h
+
 struct TStoreConnection::Impl {
   FbClientLibrary* lib = nullptr;
   Firebird::IAttachment* att = nullptr;
-  // Read-only read-committed transaction used for prepares; such a transaction holds back
-  // nothing on the server, so it stays open for the life of the attachment.
+  // Read-only read-committed transaction for prepares, for the plain queries run outside an
+  // explicit transaction and for the metadata stamp; such a transaction holds back nothing on
+  // the server, so it stays open for the life of the attachment (and is parked with it).
   Firebird::ITransaction* meta_tra = nullptr;
   // The statements of the queries on this connection, and the prepared statements idle
   // between their runs (both of the current attachment, or of the parked one while the
@@ -35,11 +39,13 @@ struct TStoreConnection::Impl {
   // A text that changes whenever a table is created, dropped or altered.
   std::string MetadataStamp();
 
-  // Close keeps the server session of the attachment and Open takes it back (after checking
-  // that the server still answers) when the login is the same: a fresh attach costs the
-  // authentication handshake, milliseconds of CPU, and the jobs close and reopen the
-  // connection for every sale. Only the session and its prepared statements are kept;
-  // every query is closed as before. Never both parked and att at once.
+  // Close keeps the server session of the attachment and Open takes it back when the login is
+  // the same: as it is when the server answered on it a few milliseconds before, otherwise
+  // after checking that the server still answers and whether the table layouts changed. A
+  // fresh attach costs the authentication handshake, milliseconds of CPU, and the jobs close
+  // and reopen the connection for every sale. Only the session, its read-only transaction and
+  // its prepared statements are kept; every query is closed as before. Never both parked and
+  // att at once.
   Firebird::IAttachment* parked = nullptr;
   Firebird::ITransaction* parked_meta_tra = nullptr;
   std::string parked_key;
@@ -70,17 +76,7 @@ struct TStoreConnection::Impl {
   bool Lost(const Firebird::FbException& e) const;
 };
 
-// Runs one attach / statement step and turns a Firebird error into EDatabaseError.
+// Raises the server's message for a failed call as EDatabaseError.
 [[noreturn]] void ThrowFb(FbClientLibrary& lib, const Firebird::FbException& e);
-
-// Releases a Firebird handle whose proper close (detach, commit, free) failed or is not
-// wanted, without letting a second error escape.
-template <class T>
-void ReleaseQuietly(T*& handle) {
-  if (handle) {
-    handle->release();
-    handle = nullptr;
-  }
-}
 
 }  // namespace zv

@@ -18,8 +18,9 @@ struct TStoreQuery::Impl {
 
   void Parse(const std::string& sql) {
     if (parsed) return;
-    std::vector<std::string> names;
-    rewritten = RewriteNamedParams(sql, names);
+    const ParsedSql& text = ParseNamedParams(sql);
+    rewritten = text.rewritten;
+    const std::vector<std::string>& names = text.names;
     std::vector<std::unique_ptr<TStoreParam>> old = std::move(params);
     params.clear();
     marker_params.clear();
@@ -73,8 +74,8 @@ void TStoreQuery::AddSQL(std::string_view text) {
   impl_->statement.CloseOrRelease(FbStatement::Release::kGiveBack);
   if (!sql_.empty()) sql_ += "\n";
   sql_.append(text);
+  // Parsed when first used: a text added in several pieces is parsed once, whole.
   impl_->parsed = false;
-  impl_->Parse(sql_);
 }
 
 TStoreParam& TStoreQuery::ParamByName(std::string_view name) {

@@ -3,9 +3,9 @@
 // `padrao` row.
 
 #include "base/clock.h"
+#include "base/integration_settings.h"
 #include "base/log_sink.h"
 #include "base/zentrovia_timer.h"
-#include "store/integration_settings.h"
 #include "store/store_session.h"
 
 namespace zv {

@@ -22,7 +22,7 @@ class ClosingResendTest : public test::ClosingsFixture {
  protected:
   void SetUp() override {
     ClosingsFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     day = today.AddDays(-2);
     Settings(SqlDate(today), SqlDate(today.AddDays(-10)));
     DayOfThreeTills(day, 1);

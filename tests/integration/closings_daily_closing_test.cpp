@@ -13,8 +13,8 @@ namespace zv {
 namespace {
 
 using test::Closing;
+using test::DayLine;
 using test::Partial;
-using test::SaleRow;
 using test::SqlDate;
 
 class DailyClosingTest : public test::ClosingsFixture {

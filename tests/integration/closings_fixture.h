@@ -14,54 +14,37 @@
 
 #include "base/datetime.h"
 #include "fake-platform/fake_platform.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv::test {
 
-// One row of `vendas`. Amounts, `terminal`, `cancelamento` and `codigo` are SQL literals
-// ("NULL" allowed).
-struct SaleRow {
-  SaleRow(int venda, int seq, DateTime data, std::string total, std::string automatico,
-          std::string terminal, std::string cancelamento = "NULL",
-          std::string codigo = "'7891000100103'")
-      : venda(venda),
-        seq(seq),
-        data(data),
-        total(std::move(total)),
-        automatico(std::move(automatico)),
-        terminal(std::move(terminal)),
-        cancelamento(std::move(cancelamento)),
-        codigo(std::move(codigo)) {}
-  int venda;
-  int seq;
-  DateTime data;
-  std::string total;       // precototal
-  std::string automatico;  // precoautomatico
-  std::string terminal;
-  std::string cancelamento;
-  std::string codigo;
+// A line of a sale as the closing tests write them: one unit sold on `data` at 10:00 for
+// `total` (precounitario, subtotal and precototal), document number `venda`, series
+// 'NAO FISCAL'. Amounts, `terminal`, `cancelamento` and `codigo` are SQL literals ("NULL"
+// allowed).
+struct DayLine : SaleLine {
+  DayLine(int venda, int seq, DateTime data, const std::string& total,
+          const std::string& automatico, const std::string& terminal,
+          const std::string& cancelamento = "NULL", const std::string& codigo = "'7891000100103'")
+      : SaleLine{.venda = venda,
+                 .seq = seq,
+                 .data = SqlDate(data),
+                 .hora = "'10:00:00'",
+                 .cancelamento = cancelamento,
+                 .codigo = codigo,
+                 .unit = total,
+                 .subtotal = total,
+                 .total = total,
+                 .automatico = automatico,
+                 .serie = "'NAO FISCAL'",
+                 .coo = std::to_string(venda),
+                 .terminal = terminal} {}
 };
-
-inline std::string SqlDate(DateTime d) {
-  const DateParts p = d.Parts();
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d'", p.year, p.month, p.day);
-  return buf;
-}
 
 inline std::string IsoDay(DateTime d) {
   const std::string quoted = SqlDate(d);
   return quoted.substr(1, quoted.size() - 2);
-}
-
-inline std::string Insert(const SaleRow& r) {
-  return "insert into vendas (venda, sequencial, data, hora, cancelamento, codigoproduto, "
-         "precounitario, quantidade, subtotal, desconto, precototal, precoautomatico, "
-         "numeroserie, numerocoo, terminal) values (" +
-         std::to_string(r.venda) + ", " + std::to_string(r.seq) + ", " + SqlDate(r.data) +
-         ", '10:00:00', " + r.cancelamento + ", " + r.codigo + ", " + r.total + ", 1, " + r.total +
-         ", 0, " + r.total + ", " + r.automatico + ", 'NAO FISCAL', " + std::to_string(r.venda) +
-         ", " + r.terminal + ")";
 }
 
 // A closing document as the platform must receive it.
@@ -78,13 +61,11 @@ inline std::string Partial(const std::string& amount, DateTime day, int n) {
          R"(", "cantidadCancelaciones": )" + std::to_string(n) + " }]";
 }
 
-class ClosingsFixture : public StoreFixture {
+class ClosingsFixture : public PlatformStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
-    if (IsSkipped()) return;
-    CreateStore();
-    platform_.Start(0);
+    PlatformStoreFixture::SetUp();
+    if (StoreMissing()) return;
     const std::string server_day = Value("select current_date from rdb$database");
     ASSERT_EQ(server_day.size(), 10u) << server_day;
     today =
@@ -97,25 +78,19 @@ class ClosingsFixture : public StoreFixture {
   void Settings(const std::string& ultcaixa, const std::string& datainicio,
                 const std::string& verificareenvio = "current_timestamp",
                 const std::string& ultvenda = "0") {
-    Sql({"insert into produtos (codigo, produto) values ('7891000100103', 'DIPIRONA')",
-         "insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_senha, zentrovia_url1, "
-         "zentrovia_idempresa, zentrovia_idlocal, zentrovia_intervalo, zentrovia_datainicio, "
-         "zentrovia_ultvenda, zentrovia_ultcancelamento, zentrovia_ultcaixa, "
-         "zentrovia_verificapromo, zentrovia_verificareenvio) values (1, '12.345.678/0001-90', "
-         "'zentrovia', 'zentrovia', '" +
-             platform_.BaseUrl() + "', '7', '3', 7, " + datainicio + ", " + ultvenda + ", 0, " +
-             ultcaixa + ", current_timestamp, " + verificareenvio + ")"});
+    SettingsRow row = PlatformSettings(platform_.BaseUrl());
+    row.datainicio = datainicio;
+    row.ultvenda = ultvenda;
+    row.ultcancelamento = "0";
+    row.ultcaixa = ultcaixa;
+    row.verificapromo = "current_timestamp";
+    row.verificareenvio = verificareenvio;
+    Sql({ProductRow(kDipirona, "DIPIRONA"), row.Sql()});
   }
 
-  void ConnectOk() {
-    Connect();
-    ASSERT_TRUE(Service().DbConnected());
-    ASSERT_EQ(Service().Settings().zentrovia_url1, platform_.BaseUrl());
-  }
-
-  void Rows(const std::vector<SaleRow>& rows) {
+  void Rows(const std::vector<DayLine>& rows) {
     std::vector<std::string> sql;
-    for (const SaleRow& r : rows) sql.push_back(Insert(r));
+    for (const DayLine& r : rows) sql.push_back(r.Sql());
     Sql(sql);
   }
 
@@ -188,7 +163,6 @@ class ClosingsFixture : public StoreFixture {
   std::string Dated(DateTime d) const { return d.ToDateText('/'); }
 
   DateTime today;
-  fake::FakePlatform platform_;
 };
 
 }  // namespace zv::test

@@ -40,7 +40,7 @@ class ResendRequestsTest : public test::ClosingsFixture {
  protected:
   void SetUp() override {
     ClosingsFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     day = today.AddDays(-2);
     // The poll was done yesterday: the job is due.
     Settings(SqlDate(today), SqlDate(today.AddDays(-10)),

@@ -41,7 +41,7 @@ class ForegroundTest : public test::StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     fake::Options options;
     options.user = "loja";
     options.password = "segredo";

@@ -8,6 +8,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
@@ -21,7 +22,7 @@ using test::Detail;
 using test::ExpectedDocument;
 using test::Payment;
 using test::SaleLine;
-using test::TillRecord;
+using test::TillRow;
 
 class CancellationUploadTest : public test::MovementFixture {
  protected:
@@ -84,7 +85,9 @@ TEST_F(CancellationUploadTest, EachKindOfCancellationReachesThePlatformExactly) 
                  .automatico = "5",
                  .coo = "5010"}
             .Sql(),
-        TillRecord("caixacancelado", 10, "Venda a Prazo", "35"),
+        TillRow{
+            .venda = 10, .natureza = "Venda a Prazo", .dinheiro = "35", .table = "caixacancelado"}
+            .Sql(),
         // A sale of the same day and till that stays: the day's closing has something to
         // send again.
         SaleLine{.venda = 9, .coo = "5009"}.Sql()},
@@ -112,7 +115,7 @@ TEST_F(CancellationUploadTest, EachKindOfCancellationReachesThePlatformExactly) 
             .Sql(),
         SaleLine{.venda = 11, .seq = 3, .coo = "5011", .terminal = "3"}.Sql(),
         SaleLine{.venda = 11, .seq = 4, .coo = "5011", .terminal = "3"}.Sql(),
-        TillRecord("caixa", 11, "Venda a Vista", "42.5")},
+        TillRow{.venda = 11, .dinheiro = "42.5"}.Sql()},
        "9999",
        {.numero = "-RANDOM",
         .total = "12.5",
@@ -144,7 +147,7 @@ TEST_F(CancellationUploadTest, EachKindOfCancellationReachesThePlatformExactly) 
                  .coo = "5012",
                  .terminal = "3"}
             .Sql(),
-        TillRecord("caixacancelado", 12, "Venda a Vista", "100", "10")},
+        TillRow{.venda = 12, .dinheiro = "100", .troco = "10", .table = "caixacancelado"}.Sql()},
        "3",
        {.numero = "-5012",
         .total = "95",
@@ -164,7 +167,7 @@ TEST_F(CancellationUploadTest, EachKindOfCancellationReachesThePlatformExactly) 
                  .automatico = "80",
                  .coo = "5013"}
             .Sql(),
-        TillRecord("caixacancelado", 13, "Venda a Vista", "100", "10")},
+        TillRow{.venda = 13, .dinheiro = "100", .troco = "10", .table = "caixacancelado"}.Sql()},
        "2",
        {.numero = "-5013",
         .total = "80",
@@ -195,7 +198,7 @@ TEST_F(CancellationUploadTest, EachKindOfCancellationReachesThePlatformExactly) 
                  .automatico = "4",
                  .serie = "'NAO FISCAL'"}
             .Sql(),
-        TillRecord("caixacancelado", 14, "Venda a Vista", "0")},
+        TillRow{.venda = 14, .table = "caixacancelado"}.Sql()},
        "2",
        {.numero = "-14",
         .total = "20",
@@ -344,7 +347,7 @@ TEST_F(CancellationUploadTest, AStoreErrorKeepsTheCursorBrokenDataIsPassedOver) 
   Sql({// A store whose amounts are kept as text.
        "alter table vendas alter column precototal type varchar(21)",
        SaleLine{.venda = 50, .cancelamento = "'2026-12-07'", .codcanc = "41", .coo = "5050"}.Sql(),
-       TillRecord("caixacancelado", 50, "Venda a Vista", "10"),
+       TillRow{.venda = 50, .dinheiro = "10", .table = "caixacancelado"}.Sql(),
        SaleLine{.venda = 51, .cancelamento = "'2026-12-07'", .codcanc = "42", .coo = "5051"}.Sql(),
        "update vendas set precototal = 'R$ 12,50' where venda = 51",
        // The cancelled till record cannot be read for a moment, as when the store goes away
@@ -499,6 +502,21 @@ TEST_F(CancellationUploadTest, AFailedClosingResendKeepsTheCursor) {
   ASSERT_EQ(posts.size(), failures.size() + 1);
   // The cancellation went again each time, the same document.
   for (const auto& p : posts) EXPECT_EQ(p.body, posts[0].body);
+}
+
+// The cancellation upload reaches the closing resend only through the job context: a context
+// built without it stops the later-day cancellation before its cursor, never skips the closing.
+TEST_F(CancellationUploadTest, TheClosingResendComesThroughTheJobContext) {
+  Sql({SaleLine{.venda = 39, .coo = "5039"}.Sql(),
+       SaleLine{.venda = 40, .cancelamento = "'2026-12-08'", .codcanc = "41", .coo = "5040"}
+           .Sql()});
+  ConnectOk();
+  auto wired = std::exchange(Service().Context().resend_closing, nullptr);
+  EXPECT_THROW(Service().EnviarVendasCanceladas(), ENotAvailable);
+  EXPECT_EQ(Cursor(), "40");
+  Service().Context().resend_closing = std::move(wired);
+  UploadExpectingClosingResend("07/12/2026", "2");
+  EXPECT_EQ(Cursor(), "41");
 }
 
 TEST_F(CancellationUploadTest, AValueReadBeforeTheBuildPassesOnlyItsCancellationOver) {

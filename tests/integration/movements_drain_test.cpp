@@ -26,7 +26,7 @@ class DrainTest : public test::MovementFixture {
     std::vector<std::string> rows;
     for (int v = first; v < first + count; ++v) {
       rows.push_back(test::SaleLine{.venda = v, .coo = std::to_string(v + 5000)}.Sql());
-      rows.push_back(test::TillRecord("caixa", v, "Venda a Vista", "10"));
+      rows.push_back(test::TillRow{.venda = v, .dinheiro = "10"}.Sql());
     }
     Sql(rows);
   }

@@ -15,7 +15,7 @@ namespace zv {
 namespace {
 
 using test::SaleLine;
-using test::TillRecord;
+using test::TillRow;
 
 class MovementResendTest : public test::MovementFixture {
  protected:
@@ -30,7 +30,7 @@ class MovementResendTest : public test::MovementFixture {
 TEST_F(MovementResendTest, ADaysSalesGoOutAsTheSalesUploadSendsThem) {
   Sql({"update padrao set zentrovia_ultvenda = 0",
        SaleLine{.venda = 1, .coo = "5001", .terminal = "1"}.Sql(),
-       TillRecord("caixa", 1, "Venda a Vista", "20", "10"),
+       TillRow{.venda = 1, .dinheiro = "20", .troco = "10"}.Sql(),
        SaleLine{.venda = 2, .coo = "5002"}.Sql(),
        SaleLine{.venda = 2,
                 .seq = 2,
@@ -42,7 +42,7 @@ TEST_F(MovementResendTest, ADaysSalesGoOutAsTheSalesUploadSendsThem) {
            .Sql(),
        // Cancelled as a whole since: resent as the sale it was.
        SaleLine{.venda = 3, .cancelamento = "'2026-12-08'", .codcanc = "41", .coo = "5003"}.Sql(),
-       TillRecord("caixacancelado", 3, "Venda a Vista", "0", "0", "10"),
+       TillRow{.venda = 3, .cheque = "10", .table = "caixacancelado"}.Sql(),
        // Partly cancelled since, on till 1.
        SaleLine{.venda = 4, .coo = "5004", .terminal = "1"}.Sql(),
        SaleLine{.venda = 4,
@@ -52,7 +52,7 @@ TEST_F(MovementResendTest, ADaysSalesGoOutAsTheSalesUploadSendsThem) {
                 .coo = "5004",
                 .terminal = "1"}
            .Sql(),
-       TillRecord("caixa", 4, "Venda a Vista", "10"),
+       TillRow{.venda = 4, .dinheiro = "10"}.Sql(),
        // Another day.
        SaleLine{.venda = 5, .data = "'2026-12-06'", .coo = "5005"}.Sql()});
   ConnectOk();

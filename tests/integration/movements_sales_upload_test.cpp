@@ -11,52 +11,27 @@
 
 #include "base/errors.h"
 #include "fake-platform/fake_platform.h"
-#include "support/store_fixture.h"
+#include "support/movement_fixture.h"
+#include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 namespace zv {
 namespace {
 
-// One row of `vendas`; text members are SQL literals.
-struct Line {
-  int venda = 0;
-  int seq = 1;
-  std::string data = "'2026-12-05'";
-  std::string hora = "'10:11:12.3456'";
-  std::string cliente = "NULL";
-  std::string cancelamento = "NULL";
-  std::string codigo = "'7891000100103'";
-  std::string produto = "NULL";
-  std::string unit = "10", qtd = "1", subtotal = "10", desconto = "0", total = "10",
-              automatico = "10";
-  std::string serie = "'ECF-01'";
-  std::string coo = "5001";
-  std::string terminal = "2";
+using test::Card;
+using test::DetailOf;
+using test::Payment;
+using test::TillRow;
 
-  std::string Sql() const {
-    return "insert into vendas (venda, sequencial, data, hora, codigocliente, cancelamento, "
-           "codigoproduto, produto, precounitario, quantidade, subtotal, desconto, precototal, "
-           "precoautomatico, numeroserie, numerocoo, terminal) values (" +
-           std::to_string(venda) + ", " + std::to_string(seq) + ", " + data + ", " + hora + ", " +
-           cliente + ", " + cancelamento + ", " + codigo + ", " + produto + ", " + unit + ", " +
-           qtd + ", " + subtotal + ", " + desconto + ", " + total + ", " + automatico + ", " +
-           serie + ", " + coo + ", " + terminal + ")";
-  }
+// The sales of this file were sold on 5 December, at a time given to the ten-thousandth of a
+// second; the document gives it to the millisecond.
+struct SaleDay {
+  static constexpr const char* kData = "'2026-12-05'";
+  static constexpr const char* kHora = "'10:11:12.3456'";
+  static constexpr const char* kFecha = "2026-12-05T10:11:12.346-0300";
 };
-
-// A till record: nature, then cash, cheque, card, wallet, voucher, e-commerce, change.
-std::string Caixa(int venda, const std::string& natureza, const std::string& dinheiro,
-                  const std::string& cheque = "0", const std::string& cartao = "0",
-                  const std::string& carteira = "0", const std::string& valetroca = "0",
-                  const std::string& ecommerce = "0", const std::string& troco = "0",
-                  const std::string& table = "caixa") {
-  return "insert into " + table +
-         " (codigovenda, naturezadaoperacao, dinheiro, cheque, cartao, carteiradigital, "
-         "valetroca, ecommerce, troco, total, numerocoo) values (" +
-         std::to_string(venda) + ", '" + natureza + "', " + dinheiro + ", " + cheque + ", " +
-         cartao + ", " + carteira + ", " + valetroca + ", " + ecommerce + ", " + troco +
-         ", 0, 5001)";
-}
+using Line = test::SaleLineOn<SaleDay>;
+using Expected = test::ExpectedDocumentOn<SaleDay>;
 
 std::string Cartao(int venda, const std::string& autorizacao, const std::string& bin,
                    const std::string& ultimos, const std::string& operacao,
@@ -67,101 +42,33 @@ std::string Cartao(int venda, const std::string& autorizacao, const std::string&
          operacao + "', 1, " + valor + ")";
 }
 
-// Expected JSON pieces; every value is written here as the platform must see it.
-std::string D(const std::string& articulo, const std::string& barras, const std::string& desc,
-              const std::string& cantidad, const std::string& unitario, const std::string& importe,
-              const std::string& descuento) {
-  return R"({"codigoArticulo":")" + articulo + R"(","codigoBarras":")" + barras +
-         R"(","descripcionArticulo":")" + desc + R"(","cantidad":)" + cantidad +
-         R"(,"importeUnitario":)" + unitario + R"(,"importe":)" + importe + R"(,"descuento":)" +
-         descuento + R"(,"recargo":0})";
-}
-std::string P(int codigo, const std::string& importe, const std::string& card = "") {
-  return R"({"codigoTipoPago":)" + std::to_string(codigo) + R"(,"codigoMoneda":"986","importe":)" +
-         importe + R"(,"cotizacion":1)" + card + "}";
-}
-std::string Card(const std::string& ultimos, const std::string& autorizacao,
-                 const std::string& bin) {
-  return R"(,"ultimosDigitosTarjeta":)" + ultimos + R"(,"numeroAutorizacion":")" + autorizacao +
-         R"(","codigoTarjeta":null,"bin":")" + bin + R"(")";
-}
-
-struct Expected {
-  std::string numero;
-  std::string descuento, recargo, total;
-  std::string cliente;  // JSON: null or a string
-  int canal = 1;
-  std::string descricao;
-  std::vector<std::string> detalles, pagos;
-  std::string fecha = "2026-12-05T10:11:12.346-0300";
-
-  std::string Body() const {
-    auto join = [](const std::vector<std::string>& v) {
-      std::string s;
-      for (const auto& x : v) s += (s.empty() ? "" : ",") + x;
-      return "[" + s + "]";
-    };
-    return R"([{"fecha":")" + fecha + R"(","numero":")" + numero + R"(","descuentoTotal":)" +
-           descuento + R"(,"recargoTotal":)" + recargo +
-           R"(,"codigoMoneda":"986","cotizacion":1,"total":)" + total +
-           R"(,"cancelacion":false,"documentoCliente":)" + cliente + R"(,"codigoCanalVenta":)" +
-           std::to_string(canal) + R"(,"descripcionCanalVenta":")" + descricao +
-           R"(","detalles":)" + join(detalles) + R"(,"pagos":)" + join(pagos) + "}]";
-  }
-};
-
-constexpr const char* kDipirona = "7891000100103";
+using test::kDipirona;
+using test::kDipironaName;
 constexpr const char* kParacetamol = "7891000100110";
-const std::string kDipironaName = "DIPIRONA 500MG 10 CP";
 // Slash and quotation marks are escaped; the accented letter goes out as it is.
 const std::string kParacetamolJson = R"(PARACETAMOL 750MG\/20 \"CP\" )"
                                      "\xC3\x89";
 
-class SalesUploadTest : public test::StoreFixture {
+class SalesUploadTest : public test::MovementFixture {
  protected:
+  // Both cursors at 0: every sale of the tests is new.
+  SalesUploadTest() {
+    settings.ultvenda = "0";
+    settings.ultcancelamento = "0";
+  }
+
   void SetUp() override {
-    StoreFixture::SetUp();
-    if (IsSkipped()) return;
-    CreateStore();
-    platform_.Start(0);
-    Sql({"insert into produtos (codigo, produto) values ('7891000100103', 'DIPIRONA 500MG 10 CP')",
-         "insert into produtos (codigo, produto) values ('7891000100110', "
-         "'PARACETAMOL 750MG/20 \"CP\" \xC3\x89')",
-         "insert into produtos (codigo, produto) values ('ABC', 'CREME D\xC3\x89RMICO')",
+    MovementFixture::SetUp();
+    if (StoreMissing()) return;
+    Sql({test::ProductRow(kParacetamol, "PARACETAMOL 750MG/20 \"CP\" \xC3\x89"),
+         test::ProductRow("ABC", "CREME D\xC3\x89RMICO"),
          "insert into clientes (codigo, nome, cic) values (1, 'MARIA', '123.456.789-00')",
-         "insert into clientes (codigo, nome, cic) values (2, 'JOAO', NULL)",
-         "insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_senha, zentrovia_url1, "
-         "zentrovia_idempresa, zentrovia_idlocal, zentrovia_intervalo, zentrovia_datainicio, "
-         "zentrovia_ultvenda, zentrovia_ultcancelamento, zentrovia_ultcaixa, "
-         "zentrovia_verificapromo, zentrovia_verificareenvio) values (1, '12.345.678/0001-90', "
-         "'zentrovia', 'zentrovia', '" +
-             platform_.BaseUrl() +
-             "', '7', '3', 7, '2026-12-01', 0, 0, '2026-12-09', "
-             "'2026-12-09 14:00:00', '2026-12-09 14:00:00')"});
-  }
-
-  void ConnectOk() {
-    Connect();
-    ASSERT_TRUE(Service().DbConnected());
-    ASSERT_EQ(Service().Settings().zentrovia_url1, platform_.BaseUrl());
-  }
-
-  std::vector<fake::RecordedRequest> Posts() const {
-    std::vector<fake::RecordedRequest> out;
-    for (auto& r : platform_.Requests())
-      if (r.method == "POST") out.push_back(r);
-    return out;
+         "insert into clientes (codigo, nome, cic) values (2, 'JOAO', NULL)"});
   }
 
   std::string Cursor() { return Value("select zentrovia_ultvenda from padrao"); }
 
   std::string RawLog() { return test::ReadFile(dir() + "Zentrovia.log"); }
-
-  static std::string MovementPath(const std::string& till) {
-    return "/api-minoristas/api/v2/minoristas/7/locales/3/cajas/" + till + "/movimientos/lotes";
-  }
-
-  fake::FakePlatform platform_;
 };
 
 TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
@@ -191,9 +98,9 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "18",
         .cliente = R"("123.456.789-00")",
         .descricao = "VENDA NA LOJA-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "10.5", "10", "0.5"),
-                     D("17763", "ABC", "CREME D\xC3\x89RMICO", "2.5", "3.2", "8", "0")},
-        .pagos = {P(9, "18")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "10.5", "10", "0.5"),
+                     DetailOf("17763", "ABC", "CREME D\xC3\x89RMICO", "2.5", "3.2", "8", "0")},
+        .pagos = {Payment(9, "18")}}},
       {"Venda a Vista with every amount 0",
        {Line{.venda = 2,
              .unit = "20",
@@ -202,7 +109,7 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
              .total = "18",
              .automatico = "20"}
             .Sql(),
-        Caixa(2, "Venda a Vista", "0")},
+        TillRow{.venda = 2}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "0",
@@ -210,8 +117,8 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "18",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "20", "18", "2")},
-        .pagos = {P(9, "18")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "20", "18", "2")},
+        .pagos = {Payment(9, "18")}}},
       {"price 0 and a delivery fee",
        {Line{.venda = 3,
              .unit = "8",
@@ -238,7 +145,7 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
              .total = "4",
              .automatico = "4"}
             .Sql(),
-        Caixa(3, "Venda a Vista", "30", "0", "0", "0", "0", "0", "6")},
+        TillRow{.venda = 3, .dinheiro = "30", .troco = "6"}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "-0.5",
@@ -246,9 +153,9 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "24",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "8", "7.5", "0"),
-                     D("100110", kParacetamol, kParacetamolJson, "1", "12", "12.5", "-0.5")},
-        .pagos = {P(9, "24")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "8", "7.5", "0"),
+                     DetailOf("100110", kParacetamol, kParacetamolJson, "1", "12", "12.5", "-0.5")},
+        .pagos = {Payment(9, "24")}}},
       {"surcharge and Desconto Adicional",
        {Line{.venda = 4,
              .unit = "50",
@@ -275,7 +182,7 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
              .total = "-4",
              .automatico = "-4"}
             .Sql(),
-        Caixa(4, "Venda a Vista", "0", "0", "0", "47")},
+        TillRow{.venda = 4, .carteira = "47"}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "6",
@@ -283,8 +190,8 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "47",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-PIX",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "50", "48", "2")},
-        .pagos = {P(1, "47")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "50", "48", "2")},
+        .pagos = {Payment(1, "47")}}},
       {"capped cheque and negative cash; no till number",
        {Line{.venda = 5,
              .unit = "100",
@@ -293,7 +200,7 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
              .automatico = "100",
              .terminal = "NULL"}
             .Sql(),
-        Caixa(5, "Venda a Vista", "50", "150", "0", "0", "0", "0", "70")},
+        TillRow{.venda = 5, .dinheiro = "50", .cheque = "150", .troco = "70"}.Sql()},
        "1",
        {.numero = "5001",
         .descuento = "0",
@@ -301,11 +208,11 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "100",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CHEQUE-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "100", "100", "0")},
-        .pagos = {P(11, "100"), P(9, "-20")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "100", "100", "0")},
+        .pagos = {Payment(11, "100"), Payment(9, "-20")}}},
       {"e-commerce with cheque and cash",
        {Line{.venda = 6, .unit = "60", .subtotal = "60", .total = "60", .automatico = "60"}.Sql(),
-        Caixa(6, "Venda a Vista", "20", "10", "0", "0", "0", "30")},
+        TillRow{.venda = 6, .dinheiro = "20", .cheque = "10", .ecommerce = "30"}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "0",
@@ -314,11 +221,11 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .cliente = "null",
         .canal = 3,
         .descricao = "IFOOD-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "60", "60", "0")},
-        .pagos = {P(11, "10"), P(9, "30"), P(9, "20")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "60", "60", "0")},
+        .pagos = {Payment(11, "10"), Payment(9, "30"), Payment(9, "20")}}},
       {"card without authorization",
        {Line{.venda = 7, .unit = "40", .subtotal = "40", .total = "40", .automatico = "40"}.Sql(),
-        Caixa(7, "Venda a Vista", "0", "0", "40"),
+        TillRow{.venda = 7, .cartao = "40"}.Sql(),
         Cartao(7, "NULL", "'411111'", "'1234'", "CREDITO", "40")},
        "2",
        {.numero = "5001",
@@ -327,11 +234,11 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "40",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CARTAO CREDITO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
-        .pagos = {P(10, "40")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
+        .pagos = {Payment(10, "40")}}},
       {"debit card without last digits and BIN",
        {Line{.venda = 8, .unit = "40", .subtotal = "40", .total = "40", .automatico = "40"}.Sql(),
-        Caixa(8, "Venda a Vista", "0", "0", "40"),
+        TillRow{.venda = 8, .cartao = "40"}.Sql(),
         Cartao(8, "'123'", "NULL", "NULL",
                "D\xC3\x89"
                "BITO",
@@ -343,11 +250,11 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "40",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CARTAO DEBITO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
-        .pagos = {P(13, "40", Card("RANDOM", "000123", "123456"))}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
+        .pagos = {Payment(13, "40", Card("RANDOM", "000123", "123456"))}}},
       {"card amount without card rows",
        {Line{.venda = 9, .unit = "20", .subtotal = "20", .total = "20", .automatico = "20"}.Sql(),
-        Caixa(9, "Venda a Vista", "0", "0", "25")},
+        TillRow{.venda = 9, .cartao = "25"}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "0",
@@ -355,11 +262,11 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "20",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CARTAO CREDITO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "20", "20", "0")},
-        .pagos = {P(10, "20")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "20", "20", "0")},
+        .pagos = {Payment(10, "20")}}},
       {"DEBITO without the accent is credit",
        {Line{.venda = 10, .unit = "40", .subtotal = "40", .total = "40", .automatico = "40"}.Sql(),
-        Caixa(10, "Venda a Vista", "0", "0", "40"),
+        TillRow{.venda = 10, .cartao = "40"}.Sql(),
         Cartao(10, "'654321'", "'411111'", "'4321'", "DEBITO", "40")},
        "2",
        {.numero = "5001",
@@ -368,11 +275,11 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "40",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CARTAO CREDITO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
-        .pagos = {P(10, "40", Card(R"("4321")", "654321", "411111"))}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "40", "40", "0")},
+        .pagos = {Payment(10, "40", Card(R"("4321")", "654321", "411111"))}}},
       {"two card rows and a cheque",
        {Line{.venda = 11, .unit = "60", .subtotal = "60", .total = "60", .automatico = "60"}.Sql(),
-        Caixa(11, "Venda a Vista", "0", "10", "50"),
+        TillRow{.venda = 11, .cheque = "10", .cartao = "50"}.Sql(),
         Cartao(11, "'11'", "'522222'", "'1111'",
                "D\xC3\x89"
                "BITO",
@@ -385,12 +292,12 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "60",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CHEQUE-CARTAO DEBITO-CARTAO CREDITO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "60", "60", "0")},
-        .pagos = {P(11, "10"), P(13, "20", Card(R"("1111")", "11", "522222")),
-                  P(10, "60", Card(R"("2222")", "22", "123456"))}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "60", "60", "0")},
+        .pagos = {Payment(11, "10"), Payment(13, "20", Card(R"("1111")", "11", "522222")),
+                  Payment(10, "60", Card(R"("2222")", "22", "123456"))}}},
       {"NAO FISCAL; customer without tax id",
        {Line{.venda = 12, .cliente = "2", .serie = "'NAO FISCAL'", .coo = "777"}.Sql(),
-        Caixa(12, "Venda a Prazo", "10")},
+        TillRow{.venda = 12, .natureza = "Venda a Prazo", .dinheiro = "10"}.Sql()},
        "2",
        {.numero = "12",
         .descuento = "0",
@@ -398,8 +305,8 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "10",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "10", "10", "0")},
-        .pagos = {P(9, "10")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "10", "10", "0")},
+        .pagos = {Payment(9, "10")}}},
       {"partly cancelled",
        {Line{.venda = 13, .unit = "30", .subtotal = "30", .total = "30", .automatico = "30"}.Sql(),
         Line{.venda = 13,
@@ -411,7 +318,7 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
              .total = "12",
              .automatico = "12"}
             .Sql(),
-        Caixa(13, "Venda a Vista", "30")},
+        TillRow{.venda = 13, .dinheiro = "30"}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "0",
@@ -419,9 +326,9 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "42",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-DINHEIRO",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "30", "30", "0"),
-                     D("100110", kParacetamol, kParacetamolJson, "1", "12", "12", "0")},
-        .pagos = {P(9, "42")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "30", "30", "0"),
+                     DetailOf("100110", kParacetamol, kParacetamolJson, "1", "12", "12", "0")},
+        .pagos = {Payment(9, "42")}}},
       {"wholly cancelled: payments from the cancelled till record",
        {Line{.venda = 14, .cancelamento = "'2026-12-06'"}.Sql(),
         Line{.venda = 14,
@@ -432,7 +339,7 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
              .total = "5",
              .automatico = "5"}
             .Sql(),
-        Caixa(14, "Venda a Vista", "0", "15", "0", "0", "0", "0", "0", "caixacancelado")},
+        TillRow{.venda = 14, .cheque = "15", .table = "caixacancelado"}.Sql()},
        "2",
        {.numero = "5001",
         .descuento = "0",
@@ -440,9 +347,9 @@ TEST_F(SalesUploadTest, EachSaleShapeReachesThePlatformExactly) {
         .total = "15",
         .cliente = "null",
         .descricao = "VENDA NA LOJA-CHEQUE",
-        .detalles = {D("100103", kDipirona, kDipironaName, "1", "10", "10", "0"),
-                     D("100103", kDipirona, kDipironaName, "1", "5", "5", "0")},
-        .pagos = {P(11, "15")}}},
+        .detalles = {DetailOf("100103", kDipirona, kDipironaName, "1", "10", "10", "0"),
+                     DetailOf("100103", kDipirona, kDipironaName, "1", "5", "5", "0")},
+        .pagos = {Payment(11, "15")}}},
   };
   for (const auto& c : cases) Sql(c.rows);
   ConnectOk();
@@ -521,7 +428,7 @@ TEST_F(SalesUploadTest, ErrorDocumentMovesTheCursorARefusedConnectionDoesNot) {
 TEST_F(SalesUploadTest, AStoreErrorWhileTheDocumentIsBuiltLeavesTheCursorForTheNextCall) {
   // The till statement reads the card table; a column it names is missing for a moment, as
   // when the store goes away after the preparing statements.
-  Sql({Line{.venda = 1}.Sql(), Caixa(1, "Venda a Vista", "10"),
+  Sql({Line{.venda = 1}.Sql(), TillRow{.venda = 1, .dinheiro = "10"}.Sql(),
        "alter table vendacartao alter column autorizacao to autorizacao_fora"});
   ConnectOk();
 
@@ -544,8 +451,8 @@ TEST_F(SalesUploadTest, SaleWhoseDocumentCannotBeBuiltIsPostedEmptyAndPassedOver
   Sql({"alter table vendas alter column precototal type numeric(18,2)",
        Line{.venda = 1, .seq = 1}.Sql(),
        "update vendas set precototal = 9999999999999999.99 where venda = 1",
-       Caixa(1, "Venda a Vista", "10"), Line{.venda = 2, .seq = 1}.Sql(),
-       Caixa(2, "Venda a Vista", "10")});
+       TillRow{.venda = 1, .dinheiro = "10"}.Sql(), Line{.venda = 2, .seq = 1}.Sql(),
+       TillRow{.venda = 2, .dinheiro = "10"}.Sql()});
   ConnectOk();
 
   Service().EnviarVendasZentrovia();
@@ -630,7 +537,7 @@ TEST_F(SalesUploadTest, TheCursorMovesOnlyOnTheVerdictOfThePlatform) {
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     Sql({Line{.venda = static_cast<int>(i + 1)}.Sql(),
-         Caixa(static_cast<int>(i + 1), "Venda a Vista", "10")});
+         TillRow{.venda = static_cast<int>(i + 1), .dinheiro = "10"}.Sql()});
   }
   ConnectOk();
 
@@ -677,8 +584,8 @@ TEST_F(SalesUploadTest, TheCursorMovesOnlyOnTheVerdictOfThePlatform) {
 // Once the post has returned, the cursor moves whatever the log does: a log that cannot be
 // written must not make the same sale go out at every cycle.
 TEST_F(SalesUploadTest, ALogThatFailsAfterThePostStillMovesTheCursorOnce) {
-  Sql({Line{.venda = 1}.Sql(), Caixa(1, "Venda a Vista", "10"),
-       Line{.venda = 2, .coo = "5002"}.Sql(), Caixa(2, "Venda a Vista", "10")});
+  Sql({Line{.venda = 1}.Sql(), TillRow{.venda = 1, .dinheiro = "10"}.Sql(),
+       Line{.venda = 2, .coo = "5002"}.Sql(), TillRow{.venda = 2, .dinheiro = "10"}.Sql()});
   ConnectOk();
   std::filesystem::remove(dir() + "Zentrovia.log");
   std::filesystem::create_directory(dir() + "Zentrovia.log");
@@ -698,7 +605,7 @@ TEST_F(SalesUploadTest, ALogThatFailsAfterThePostStillMovesTheCursorOnce) {
 
 // A line without a time is dated the sale's day at midnight, never 30 December 1899.
 TEST_F(SalesUploadTest, ALineWithoutATimeIsDatedTheSaleDayAtMidnight) {
-  Sql({Line{.venda = 1, .hora = "NULL"}.Sql(), Caixa(1, "Venda a Vista", "10")});
+  Sql({Line{.venda = 1, .hora = "NULL"}.Sql(), TillRow{.venda = 1, .dinheiro = "10"}.Sql()});
   ConnectOk();
   Service().EnviarVendasZentrovia();
   const auto posts = Posts();

@@ -17,7 +17,8 @@
 #include "promotions/promo_model.h"
 #include "promotions/promotion_import.h"
 #include "store/fb_conn.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv {
 namespace {
@@ -79,27 +80,23 @@ DateTime ParseStamp(const std::string& text) {
   return DateTime::FromParts(y, mo, d, h, mi, s);
 }
 
-class PromotionImportTest : public test::StoreFixture {
+class PromotionImportTest : public test::PlatformStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
-    if (IsSkipped()) return;
-    CreateStore();
-    platform_.Start(0);
+    PlatformStoreFixture::SetUp();
+    if (StoreMissing()) return;
     std::vector<std::string> sql;
-    for (const std::string& code : {kA, kB, kC, kD}) {
-      sql.push_back("insert into produtos (codigo, produto) values ('" + code + "', 'P" + code +
-                    "')");
-    }
+    for (const std::string& code : {kA, kB, kC, kD})
+      sql.push_back(test::ProductRow(code, "P" + code));
     // The settings row and a row that does not qualify: the stamp goes to both.
-    const std::string columns =
-        "insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_senha, zentrovia_url1, "
-        "zentrovia_idempresa, zentrovia_idlocal, zentrovia_ultcaixa, zentrovia_verificapromo, "
-        "zentrovia_verificareenvio) values (";
-    const std::string rest = "'zentrovia', 'zentrovia', '" + platform_.BaseUrl() +
-                             "', '7', '3', '2999-12-31', '" + kOldStamp + "', '2999-12-31')";
-    sql.push_back(columns + "1, '12.345.678/0001-90', " + rest);
-    sql.push_back(columns + "NULL, '', " + rest);
+    test::SettingsRow settings = test::PlatformSettings(platform_.BaseUrl());
+    settings.intervalo = settings.datainicio = settings.ultvenda = settings.ultcancelamento = "";
+    settings.ultcaixa = settings.verificareenvio = "'2999-12-31'";
+    settings.verificapromo = test::Quoted(kOldStamp);
+    sql.push_back(settings.Sql());
+    settings.codigo = "NULL";
+    settings.cgc = "''";
+    sql.push_back(settings.Sql());
     Sql(sql);
     Connect();
     ASSERT_TRUE(Service().DbConnected());
@@ -200,8 +197,6 @@ class PromotionImportTest : public test::StoreFixture {
   static std::string Ok(const std::string& tag, const std::string& what) {
     return "[" + tag + "- 09/12/2026]Ok:Promos Zentrovia " + what + " com sucesso";
   }
-
-  fake::FakePlatform platform_;
 };
 
 TEST_F(PromotionImportTest, EveryPathWritesItsRowsAndASecondRunChangesNothing) {
@@ -458,8 +453,8 @@ TEST_F(PromotionImportTest, EachKindOfAnswerIsLoggedAndStampedAsItDeserves) {
 }
 
 TEST_F(PromotionImportTest, DatesAndTextsAreWrittenAsTheStoreHoldsThem) {
-  Sql({"insert into produtos (codigo, produto) values ('789?', 'cut or replaced')",
-       "insert into produtos (codigo, produto) values ('78901234567890123456', 'cut')"});
+  Sql({test::ProductRow("789?", "cut or replaced"),
+       test::ProductRow("78901234567890123456", "cut")});
   std::string accented;
   for (int i = 0; i < 299; ++i) accented += "\xC3\xA9";  // é
   const std::string emoji = "\xF0\x9F\x98\x80";

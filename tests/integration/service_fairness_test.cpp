@@ -14,26 +14,17 @@
 #include "base/errors.h"
 #include "closings_fixture.h"
 #include "fake-platform/fake_platform.h"
-#include "support/movement_fixture.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
+#include "support/store_rows.h"
+#include "support/temp_dir.h"
 
 namespace zv {
 namespace {
 
 using test::SaleLine;
-using test::TillRecord;
-
-std::string SqlStamp(DateTime t) {
-  const DateParts p = t.Parts();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d'", p.year, p.month, p.day, p.hour,
-                p.minute, p.second);
-  return buf;
-}
-
-std::string SqlDay(DateTime t) {
-  return SqlStamp(t.Date()).substr(0, 11) + "'";
-}
+using test::SqlDate;
+using test::SqlStamp;
+using test::TillRow;
 
 // "dd/mm/yyyy hh:nn:ss" at the start of `s`.
 DateTime LogStamp(std::string_view s) {
@@ -47,13 +38,11 @@ struct RetryLine {
   std::string error;
 };
 
-class FairnessTest : public test::StoreFixture {
+class FairnessTest : public test::PlatformStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
-    if (IsSkipped()) return;
-    CreateStore();
-    platform_.Start(0);
+    PlatformStoreFixture::SetUp();
+    if (StoreMissing()) return;
     const std::string server =
         Value("select cast(current_timestamp as varchar(30)) from rdb$database");
     ASSERT_GE(server.size(), 19u) << server;
@@ -68,24 +57,23 @@ class FairnessTest : public test::StoreFixture {
   // that date.
   void MakeStore(int sales, DateTime ultcaixa, DateTime verificapromo, DateTime verificareenvio) {
     const DateTime server_day = server_now.Date();
-    std::vector<std::string> sql = {
-        "insert into produtos (codigo, produto) values ('7891000100103', 'DIPIRONA 500MG 10 CP')",
-        "insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_senha, zentrovia_url1, "
-        "zentrovia_idempresa, zentrovia_idlocal, zentrovia_intervalo, zentrovia_datainicio, "
-        "zentrovia_ultvenda, zentrovia_ultcancelamento, zentrovia_ultcaixa, "
-        "zentrovia_verificapromo, zentrovia_verificareenvio) values (1, '12.345.678/0001-90', "
-        "'zentrovia', 'zentrovia', '" +
-            platform_.BaseUrl() + "', '7', '3', 7, " + SqlDay(server_day.AddDays(-5)) + ", 0, 0, " +
-            SqlDay(ultcaixa) + ", " + SqlStamp(verificapromo) + ", " + SqlStamp(verificareenvio) +
-            ")"};
+    test::SettingsRow settings = test::PlatformSettings(platform_.BaseUrl());
+    settings.datainicio = SqlDate(server_day.AddDays(-5));
+    settings.ultvenda = "0";
+    settings.ultcancelamento = "0";
+    settings.ultcaixa = SqlDate(ultcaixa);
+    settings.verificapromo = SqlStamp(verificapromo);
+    settings.verificareenvio = SqlStamp(verificareenvio);
+    std::vector<std::string> sql = {test::ProductRow(test::kDipirona, test::kDipironaName),
+                                    settings.Sql()};
     for (int v = 1; v <= sales; ++v) {
       SaleLine line;
       line.venda = v;
-      line.data = SqlDay(v <= sales / 2 ? server_day.AddDays(-1) : server_day);
+      line.data = SqlDate(v <= sales / 2 ? server_day.AddDays(-1) : server_day);
       line.terminal = std::to_string(1 + v % 2);
       line.coo = std::to_string(5000 + v);
       sql.push_back(line.Sql());
-      sql.push_back(TillRecord("caixa", v, "Venda a Vista", "10"));
+      sql.push_back(TillRow{.venda = v, .dinheiro = "10"}.Sql());
     }
     Sql(sql);
   }
@@ -152,7 +140,6 @@ class FairnessTest : public test::StoreFixture {
 
   void PollAcrossMidnight(int day_offset);
 
-  fake::FakePlatform platform_;
   DateTime server_now;
 };
 

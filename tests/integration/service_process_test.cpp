@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -82,6 +86,79 @@ TEST(ServiceProcess, AForegroundRunStoppedBySigtermLogsItsLifecycleInOrder) {
                 "Serviço criado",
                 "Serviço iniciado. Primeiro ciclo do Zentrovia em 3 minutos. " + VersionText(),
                 "Serviço executado", "Serviço parado", "Serviço encerrado"}));
+}
+
+// systemd's end of the notification protocol: an abstract datagram socket that collects
+// what the service says.
+class NotifySocket {
+ public:
+  NotifySocket() : name_("@zv-notify-test-" + std::to_string(getpid())) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::copy(name_.begin(), name_.end(), addr.sun_path);
+    addr.sun_path[0] = '\0';
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr),
+                  static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name_.size())) == 0;
+    timeval tv{0, 100000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~NotifySocket() { close(fd_); }
+  bool bound() const { return bound_; }
+  std::string env() const { return "NOTIFY_SOCKET=" + name_; }
+  // Every message until `last` arrives or ten seconds pass.
+  std::vector<std::string> ReadUntil(const std::string& last) {
+    std::vector<std::string> got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+      char buf[256];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) continue;
+      got.emplace_back(buf, static_cast<size_t>(n));
+      if (got.back() == last) break;
+    }
+    return got;
+  }
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+// Under systemd (Type=notify, WatchdogSec=): ready once started, watchdog pings from the
+// running service, stopping when asked to stop; a watchdog meant for another process is not
+// answered.
+TEST(ServiceProcess, SaysReadyPingsTheWatchdogAndSaysStoppingToSystemd) {
+  struct Case {
+    std::string watchdog_pid;  // "" : not set
+    bool pings;
+  };
+  for (const Case& c : {Case{"", true}, Case{"1", false}}) {
+    SCOPED_TRACE("WATCHDOG_PID=" + c.watchdog_pid);
+    NotifySocket notify;
+    ASSERT_TRUE(notify.bound());
+    Installation inst;
+    std::vector<std::string> env = {notify.env(), "WATCHDOG_USEC=200000"};
+    if (!c.watchdog_pid.empty()) env.push_back("WATCHDOG_PID=" + c.watchdog_pid);
+    pid_t pid = inst.Start({}, env);
+    WaitForLines(inst.log(), 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    kill(pid, SIGTERM);
+    std::vector<std::string> got = notify.ReadUntil("STOPPING=1");
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(), "STOPPING=1");
+    EXPECT_EQ(std::count(got.begin(), got.end(), "READY=1"), 1);
+    const auto pings = std::count(got.begin(), got.end(), "WATCHDOG=1");
+    if (c.pings) {
+      EXPECT_GE(pings, 2);
+    } else {
+      EXPECT_EQ(pings, 0);
+    }
+  }
 }
 
 TEST(ServiceProcess, PauseAndContinueComeFromSigtstpAndSigcont) {

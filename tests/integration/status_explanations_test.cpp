@@ -40,7 +40,7 @@ class StatusExplanationsTest : public test::StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     fake::Options options;
     options.user = "loja";
     options.password = "segredo";

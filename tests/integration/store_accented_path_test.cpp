@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "support/store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv {
 namespace {
@@ -32,9 +33,7 @@ TEST_F(StoreAccentedPathTest, TheServiceConnectsToAStoreInAnAccentedFolder) {
   }
   db_path = folder + "DORVALI.FDB";
   CreateStore();
-  Sql(
-      {"insert into padrao (codigo, cgc, zentrovia_usuario) values (1, '12.345.678/0001-90', "
-       "'conta')"});
+  Sql({test::SettingsRow{.usuario = "'conta'"}.Sql()});
   ASSERT_TRUE(std::filesystem::exists(db_path)) << "the server wrote the file elsewhere";
   // The point-of-sale system writes its ini file in the system's code page.
   std::ofstream(dir() + "Dorvali.ini")

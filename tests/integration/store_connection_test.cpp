@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "support/store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv {
 namespace {
@@ -22,9 +23,7 @@ class StoreConnectionTest : public test::StoreFixture {
   // A settings row whose start date needs no adjustment on the fixture's clock.
   void StoreWithSettings() {
     CreateStore();
-    Sql(
-        {"insert into padrao (codigo, cgc, zentrovia_datainicio) values (1, '1.2/3-4', "
-         "'2026-12-01')"});
+    Sql({test::SettingsRow{.cgc = "'1.2/3-4'", .datainicio = "'2026-12-01'"}.Sql()});
   }
 };
 

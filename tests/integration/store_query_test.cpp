@@ -5,6 +5,7 @@
 
 #include "base/errors.h"
 #include "support/store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv {
 namespace {
@@ -13,14 +14,13 @@ class StoreQueryTest : public test::StoreFixture {
  protected:
   void SetUp() override {
     test::StoreFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     CreateStore();
     Sql(
         {"create table t (id integer, txt varchar(6), ch char(5), n2 numeric(15,2), "
          "n3 numeric(15,3), n4 numeric(15,4), d date, tm time, ts timestamp, "
          "dbl double precision, big bigint, sm smallint)",
-         "insert into padrao (codigo, cgc, zentrovia_datainicio) values (1, '1', "
-         "'2026-12-01')"});
+         test::SettingsRow{.cgc = "'1'", .datainicio = "'2026-12-01'"}.Sql()});
     fb.CreateConn("localhost", db_path, "3050", "SYSDBA", "pelvoxard", conn);
     fb.ConfigureConnection(conn);
     fb.ConnectConn(conn);

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "support/store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv {
 namespace {
@@ -46,7 +47,7 @@ class StoreReconnectTest : public test::StoreFixture {};
 TEST_F(StoreReconnectTest, NextStatementAfterAServerRestartSucceeds) {
   if (::geteuid() != 0) GTEST_SKIP() << "restarting the Firebird server needs root";
   CreateStore();
-  Sql({"insert into padrao (codigo, cgc, zentrovia_datainicio) values (1, '1', '2026-12-01')"});
+  Sql({test::SettingsRow{.cgc = "'1'", .datainicio = "'2026-12-01'"}.Sql()});
   Connect();
   TSrvZentrovia& svc = Service();
   ASSERT_TRUE(svc.DbConnected());
@@ -136,7 +137,7 @@ class StoreLostConnectionTest : public test::StoreFixture {
 
   void SetUp() override {
     test::StoreFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     CreateStore();
     Sql({"create table big (id integer)",
          "execute block as declare i int = 1; begin while (i <= " + std::to_string(kRows) +

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/store_fixture.h"
+#include "support/store_rows.h"
 
 namespace zv {
 namespace {
@@ -54,7 +55,7 @@ TEST_F(StoreSettingsTest, FullRowIsReadIntoTheSettings) {
 
 TEST_F(StoreSettingsTest, NullColumnsGiveTheDocumentedDefaults) {
   CreateStore();
-  Sql({"insert into padrao (codigo, cgc) values (1, '12.345.678/0001-90')"});
+  Sql({test::SettingsRow{}.Sql()});
   clock.Set(DateTime::FromParts(2026, 3, 15, 9, 0, 0));
   timer.SetInterval(10000);
   Connect();
@@ -88,7 +89,7 @@ struct AdjustCase {
 
 TEST_F(StoreSettingsTest, StartDateIsKeptWithinTwoCalendarMonths) {
   CreateStore();
-  Sql({"insert into padrao (codigo, cgc) values (1, '1')"});
+  Sql({test::SettingsRow{.cgc = "'1'"}.Sql()});
   const AdjustCase cases[] = {
       {{2026, 5, 31}, {2026, 1, 1}, {2026, 3, 31}, true},
       {{2026, 4, 30}, {2026, 1, 1}, {2026, 2, 28}, true},
@@ -118,8 +119,8 @@ TEST_F(StoreSettingsTest, StartDateIsKeptWithinTwoCalendarMonths) {
 
 TEST_F(StoreSettingsTest, NoQualifyingRowGivesEmptySettingsAndAdjustsEveryRow) {
   CreateStore();
-  Sql({"insert into padrao (codigo, cgc, zentrovia_usuario) values (null, '1', 'a')",
-       "insert into padrao (codigo, cgc, zentrovia_usuario) values (2, '', 'b')"});
+  Sql({test::SettingsRow{.codigo = "null", .cgc = "'1'", .usuario = "'a'"}.Sql(),
+       test::SettingsRow{.codigo = "2", .cgc = "''", .usuario = "'b'"}.Sql()});
   clock.Set(DateTime::FromParts(2026, 5, 31, 8, 0, 0));
   Connect();
   TSrvZentrovia& svc = Service();
@@ -156,9 +157,7 @@ TEST_F(StoreSettingsTest, ReloadClosesEveryQueryAndReenablesTheTimer) {
 
 TEST_F(StoreSettingsTest, AFailedReloadKeepsThePreviousValues) {
   CreateStore();
-  Sql(
-      {"insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_datainicio) values "
-       "(1, '1', 'antes', '2026-12-01')"});
+  Sql({test::SettingsRow{.cgc = "'1'", .usuario = "'antes'", .datainicio = "'2026-12-01'"}.Sql()});
   Connect();
   ASSERT_EQ(Service().Settings().zentrovia_usuario, "antes");
   Sql({"alter table padrao drop zentrovia_senha"});  // the settings query now fails

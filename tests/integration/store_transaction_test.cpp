@@ -15,7 +15,7 @@ class StoreTransactionTest : public test::StoreFixture {
  protected:
   void SetUp() override {
     test::StoreFixture::SetUp();
-    if (IsSkipped()) return;
+    if (StoreMissing()) return;
     CreateStore();
     Sql({"create table u (id integer not null primary key)"});
     fb.CreateConn("localhost", db_path, "3050", "SYSDBA", "pelvoxard", conn);

@@ -1,7 +1,7 @@
 #pragma once
-// MovementFixture: a store with two products and a settings row pointing at a running fake
-// platform, rows of sales and till records written as SQL, and the movement document the
-// platform must receive, written out member by member.
+// MovementFixture: a store with product kDipirona and the settings row pointing at a running
+// fake platform (the rows themselves are written with support/store_rows.h), and the movement
+// document the platform must receive, written out member by member.
 
 #include <gtest/gtest.h>
 
@@ -9,69 +9,53 @@
 #include <vector>
 
 #include "fake-platform/fake_platform.h"
-#include "support/store_fixture.h"
+#include "support/platform_store_fixture.h"
+#include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 namespace zv::test {
 
-// One row of `vendas`; text members are SQL literals.
-struct SaleLine {
-  int venda = 0;
-  int seq = 1;
-  std::string data = "'2026-12-07'";
-  std::string hora = "'10:11:12'";
-  std::string cancelamento = "NULL";
-  std::string codcanc = "NULL";
-  std::string codigo = "'7891000100103'";
-  std::string produto = "NULL";
-  std::string unit = "10", subtotal = "10", desconto = "0", total = "10", automatico = "10";
-  std::string serie = "'ECF-01'";
-  std::string coo = "5001";
-  std::string terminal = "2";
-
-  std::string Sql() const {
-    return "insert into vendas (venda, sequencial, data, hora, cancelamento, codigocancelamento, "
-           "codigoproduto, produto, precounitario, quantidade, subtotal, desconto, precototal, "
-           "precoautomatico, numeroserie, numerocoo, terminal) values (" +
-           std::to_string(venda) + ", " + std::to_string(seq) + ", " + data + ", " + hora + ", " +
-           cancelamento + ", " + codcanc + ", " + codigo + ", " + produto + ", " + unit + ", 1, " +
-           subtotal + ", " + desconto + ", " + total + ", " + automatico + ", " + serie + ", " +
-           coo + ", " + terminal + ")";
-  }
+// The day of the fixture's sales (StoreDay) as the document gives it.
+struct MovementDay : StoreDay {
+  static constexpr const char* kFecha = "2026-12-07T10:11:12.000-0300";
 };
 
-// A till record ("caixa", or "caixacancelado" for a sale cancelled as a whole).
-inline std::string TillRecord(const std::string& table, int venda, const std::string& natureza,
-                              const std::string& dinheiro, const std::string& troco = "0",
-                              const std::string& cheque = "0") {
-  return "insert into " + table +
-         " (codigovenda, naturezadaoperacao, dinheiro, cheque, cartao, carteiradigital, "
-         "valetroca, ecommerce, troco, total, numerocoo) values (" +
-         std::to_string(venda) + ", '" + natureza + "', " + dinheiro + ", " + cheque +
-         ", 0, 0, 0, 0, " + troco + ", 0, 5001)";
+// Pieces of the document; every value is written here as the platform must see it.
+inline std::string DetailOf(const std::string& articulo, const std::string& barras,
+                            const std::string& desc, const std::string& cantidad,
+                            const std::string& unitario, const std::string& importe,
+                            const std::string& descuento) {
+  return R"({"codigoArticulo":")" + articulo + R"(","codigoBarras":")" + barras +
+         R"(","descripcionArticulo":")" + desc + R"(","cantidad":)" + cantidad +
+         R"(,"importeUnitario":)" + unitario + R"(,"importe":)" + importe + R"(,"descuento":)" +
+         descuento + R"(,"recargo":0})";
 }
-
-inline constexpr const char* kDipirona = "7891000100103";
-inline constexpr const char* kDipironaName = "DIPIRONA 500MG 10 CP";
-
 // A detail of product kDipirona, quantity 1.
 inline std::string Detail(const std::string& unitario, const std::string& importe,
                           const std::string& descuento = "0") {
-  return std::string(R"({"codigoArticulo":"100103","codigoBarras":")") + kDipirona +
-         R"(","descripcionArticulo":")" + kDipironaName + R"(","cantidad":1,"importeUnitario":)" +
-         unitario + R"(,"importe":)" + importe + R"(,"descuento":)" + descuento +
-         R"(,"recargo":0})";
+  return DetailOf("100103", kDipirona, kDipironaName, "1", unitario, importe, descuento);
 }
-inline std::string Payment(int codigo, const std::string& importe) {
+// `card`: the members Card gives, for a card payment.
+inline std::string Payment(int codigo, const std::string& importe, const std::string& card = "") {
   return R"({"codigoTipoPago":)" + std::to_string(codigo) + R"(,"codigoMoneda":"986","importe":)" +
-         importe + R"(,"cotizacion":1})";
+         importe + R"(,"cotizacion":1)" + card + "}";
+}
+inline std::string Card(const std::string& ultimos, const std::string& autorizacao,
+                        const std::string& bin) {
+  return R"(,"ultimosDigitosTarjeta":)" + ultimos + R"(,"numeroAutorizacion":")" + autorizacao +
+         R"(","codigoTarjeta":null,"bin":")" + bin + R"(")";
 }
 
-struct ExpectedDocument {
-  std::string fecha = "2026-12-07T10:11:12.000-0300";
+// A movement document as the platform must receive it, for sales sold on Day (a type with the
+// document's date and time as kFecha).
+template <class Day>
+struct ExpectedDocumentOn {
+  std::string fecha = Day::kFecha;
   std::string numero;
   std::string descuento = "0", recargo = "0", total;
   bool cancelacion = false;
+  std::string cliente = "null";  // JSON: null or a string
+  int canal = 1;
   std::string descricao = "VENDA NA LOJA-DINHEIRO";
   std::vector<std::string> detalles, pagos;
 
@@ -84,54 +68,40 @@ struct ExpectedDocument {
     return R"([{"fecha":")" + fecha + R"(","numero":")" + numero + R"(","descuentoTotal":)" +
            descuento + R"(,"recargoTotal":)" + recargo +
            R"(,"codigoMoneda":"986","cotizacion":1,"total":)" + total + R"(,"cancelacion":)" +
-           (cancelacion ? "true" : "false") +
-           R"(,"documentoCliente":null,"codigoCanalVenta":1,"descripcionCanalVenta":")" +
+           (cancelacion ? "true" : "false") + R"(,"documentoCliente":)" + cliente +
+           R"(,"codigoCanalVenta":)" + std::to_string(canal) + R"(,"descripcionCanalVenta":")" +
            descricao + R"(","detalles":)" + join(detalles) + R"(,"pagos":)" + join(pagos) + "}]";
   }
 };
+using ExpectedDocument = ExpectedDocumentOn<MovementDay>;
 
-class MovementFixture : public StoreFixture {
+class MovementFixture : public PlatformStoreFixture {
  protected:
-  // Sales cursor 1000 (no sale of the tests is new), cancellation cursor 40, start date
-  // 2026-12-01, interval 7 s.
-  void SetUp() override {
-    StoreFixture::SetUp();
-    if (IsSkipped()) return;
-    CreateStore();
-    platform_.Start(0);
-    Sql({"insert into produtos (codigo, produto) values ('7891000100103', 'DIPIRONA 500MG 10 CP')",
-         "insert into padrao (codigo, cgc, zentrovia_usuario, zentrovia_senha, zentrovia_url1, "
-         "zentrovia_idempresa, zentrovia_idlocal, zentrovia_intervalo, zentrovia_datainicio, "
-         "zentrovia_ultvenda, zentrovia_ultcancelamento, zentrovia_ultcaixa, "
-         "zentrovia_verificapromo, zentrovia_verificareenvio) values (1, '12.345.678/0001-90', "
-         "'zentrovia', 'zentrovia', '" +
-             platform_.BaseUrl() +
-             "', '7', '3', 7, '2026-12-01', 1000, 40, '2026-12-09', "
-             "'2026-12-09 14:00:00', '2026-12-09 14:00:00')"});
-  }
+  // The settings row SetUp writes, with the fake platform's address (PlatformSettings: sales
+  // cursor 1000, cancellation cursor 40, start date 2026-12-01); a test fixture may change it
+  // in its constructor.
+  SettingsRow settings = PlatformSettings("");
 
-  void ConnectOk() {
-    Connect();
-    ASSERT_TRUE(Service().DbConnected());
-    ASSERT_EQ(Service().Settings().zentrovia_url1, platform_.BaseUrl());
+  void SetUp() override {
+    PlatformStoreFixture::SetUp();
+    if (StoreMissing()) return;
+    settings.url1 = Quoted(platform_.BaseUrl());
+    Sql({ProductRow(kDipirona, kDipironaName), settings.Sql()});
   }
 
   // Posts of movement documents (closings excluded).
   std::vector<fake::RecordedRequest> MovementPosts() const { return Posts("/movimientos/"); }
   std::vector<fake::RecordedRequest> ClosingPosts() const { return Posts("/cierresDiarios/"); }
-
-  static std::string MovementPath(const std::string& till) {
-    return "/api-minoristas/api/v2/minoristas/7/locales/3/cajas/" + till + "/movimientos/lotes";
-  }
-
-  fake::FakePlatform platform_;
-
- private:
-  std::vector<fake::RecordedRequest> Posts(const std::string& kind) const {
+  // The posts whose address holds `kind`; every post for "".
+  std::vector<fake::RecordedRequest> Posts(const std::string& kind = "") const {
     std::vector<fake::RecordedRequest> out;
     for (auto& r : platform_.Requests())
       if (r.method == "POST" && r.path.find(kind) != std::string::npos) out.push_back(r);
     return out;
+  }
+
+  static std::string MovementPath(const std::string& till) {
+    return "/api-minoristas/api/v2/minoristas/7/locales/3/cajas/" + till + "/movimientos/lotes";
   }
 };
 

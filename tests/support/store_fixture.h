@@ -5,10 +5,11 @@
 //   class MyTest : public zv::test::StoreFixture {};
 //   TEST_F(MyTest, Something) {
 //     CreateStore();                      // empty tables (or BuildSample(options))
-//     Sql({"insert into padrao ..."});    // exact rows; UTF-8 text is stored as WIN1252
+//     Sql({test::SaleLine{.venda = 1}.Sql()});  // exact rows (support/store_rows.h); UTF-8
+//                                               // text is stored as WIN1252
 //     Connect();                          // IniConn through the real service object
-//     ... Service().StoreQuery1 ..., Service().Settings ...
-//     EXPECT_EQ(Value("select count(*) from vendas"), "3");
+//     ... Service().Store().StoreQuery1() ..., Service().Settings() ...
+//     EXPECT_EQ(Value("select count(*) from vendas"), "1");
 //     EXPECT_THAT(LogMessages(), Contains("..."));
 //   }
 //
@@ -16,7 +17,11 @@
 // `scripts/firebird start`), used as the executable's directory: the service's log, the
 // ini file and the default database DORVALI.FDB live there, so the Firebird server (user
 // firebird) can create and open the database. The database is dropped and the directory
-// removed at the end. When the server does not answer, SetUp skips the test with the reason.
+// removed at the end.
+//
+// When the server does not answer, SetUp skips the test with the reason; when the environment
+// variable CI is set (scripts/test sets it) it fails the test instead, as a skip would pass
+// unseen. A fixture that builds on this SetUp returns at once when StoreMissing().
 //
 // The clock is a ManualClock (set `clock` before Connect for date-dependent behaviour), the
 // timer a ManualTimer and the HTTP transport the system one, never called by the store layer.
@@ -89,6 +94,10 @@ class StoreFixture : public ::testing::Test {
       std::filesystem::remove_all(dir_, ec);
     }
   }
+
+  // Whether SetUp gave the test no store (skipped, or failed under CI): a fixture that builds on
+  // StoreFixture::SetUp returns at once then.
+  bool StoreMissing() const { return IsSkipped() || HasFatalFailure(); }
 
   // The directory of the "executable", with a trailing '/'.
   const std::string& dir() const { return dir_; }

@@ -46,5 +46,30 @@ TEST(CycleCeiling, ACycleStuckPastItIsReportedOnceWithWhatItWasDoing) {
   EXPECT_EQ(reports.Lines(), std::vector<std::string>{"EnviarVendasZentrovia 1"});
 }
 
+// The thread sleeps until the due time it knows; a cycle whose ceiling comes sooner than
+// that (a new cycle with a shorter ceiling, or a ceiling lowered inside the cycle) must
+// still be seen in time.
+TEST(CycleCeiling, AShorterCeilingThanTheOneSleptOnIsStillSeen) {
+  for (bool lowered_inside : {false, true}) {
+    SCOPED_TRACE(lowered_inside ? "lowered inside the cycle" : "a new cycle");
+    Reports reports;
+    CycleCeiling ceiling([&](const std::string& what, int s) { reports.Add(what, s); });
+    ceiling.Begin(3600);
+    // The thread now sleeps for an hour.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (lowered_inside) {
+      ceiling.Adjust(1);
+    } else {
+      ceiling.End();
+      ceiling.Begin(1);
+    }
+    ceiling.Doing("EnviarVendasZentrovia");
+    ASSERT_EQ(reports.first.get_future().wait_for(std::chrono::seconds(60)),
+              std::future_status::ready);
+    ceiling.End();
+    EXPECT_EQ(reports.Lines(), std::vector<std::string>{"EnviarVendasZentrovia 1"});
+  }
+}
+
 }  // namespace
 }  // namespace zv

@@ -49,6 +49,20 @@ TEST(StoreSqlParams, RewritesMarkersAndLeavesLiteralsAlone) {
   }
 }
 
+// The jobs build the same texts for every record, so parses are kept; a thread that keeps
+// building new texts passes the cache's bound and must still get each text's own parse.
+TEST(StoreSqlParams, KeptParsesStayTheParseOfTheirOwnText) {
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 600; ++i) {
+      const std::string n = std::to_string(i);
+      const std::string sql = "select ':x" + n + "' from t where a" + n + " = :p" + n;
+      const ParsedSql& p = ParseNamedParams(sql);
+      ASSERT_EQ(p.rewritten, "select ':x" + n + "' from t where a" + n + " = ?") << sql;
+      ASSERT_EQ(p.names, std::vector<std::string>{"p" + n}) << sql;
+    }
+  }
+}
+
 TEST(StoreQueryParams, ANameUsedTwiceIsOneParameterAndUnknownNamesFail) {
   TStoreQuery q;
   q.AddSQL("select * from vendas where venda = :venda or venda = :VENDA + 1");

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/integration_settings.h"
 #include "os/system.h"
 #include "platform/zentrovia_client.h"
-#include "store/integration_settings.h"
 #include "windows_test_support.h"
 
 namespace {

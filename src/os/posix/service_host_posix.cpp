@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <systemd/sd-daemon.h>
-
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
@@ -22,6 +20,7 @@
 #include <thread>
 
 #include "os/control_queue.h"
+#include "os/posix/systemd_notify.h"
 #include "os/service_host.h"
 
 namespace zv {
@@ -65,16 +64,16 @@ enum class Control { Stop, Pause, Continue };
 class WatchdogPings {
  public:
   explicit WatchdogPings(asio::io_context& io) : timer_(io) {
-    uint64_t usec = 0;
-    if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) return;
-    interval_ = std::chrono::microseconds(usec / 2);
+    const std::chrono::microseconds asked = SystemdWatchdogInterval();
+    if (asked.count() == 0) return;
+    interval_ = asked / 2;
     Schedule();
   }
   void Cancel() { timer_.cancel(); }
 
  private:
   void Schedule() {
-    sd_notify(0, "WATCHDOG=1");
+    SystemdNotify("WATCHDOG=1");
     timer_.expires_after(interval_);
     timer_.async_wait([this](const std::error_code& ec) {
       if (!ec) Schedule();
@@ -206,13 +205,13 @@ int RunServiceHost(IServiceEvents& module, asio::io_context& io) {
       kill(getpid(), SIGTERM);  // ends the framework thread
       controls.Pop();
     } else {
-      sd_notify(0, "READY=1");
+      SystemdNotify("READY=1");
       RunEvent("ServiceExecute", [&] { module.ServiceExecute(); });
       bool paused = false;
       for (;;) {
         Control c = controls.Pop();
         if (c == Control::Stop) {
-          sd_notify(0, "STOPPING=1");
+          SystemdNotify("STOPPING=1");
           // A failed stop event is reported; the process stops all the same, since the
           // stop has already released what the cycles need.
           RunEvent("ServiceStop", [&] { module.ServiceStop(); });
