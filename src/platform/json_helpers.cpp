@@ -64,6 +64,18 @@ JsonValue& JsonValue::Add(std::string name, JsonValue v) {
   return members_.back().value;
 }
 
+JsonValue& JsonValue::operator[](std::string_view name) {
+  if (kind_ == Kind::Null) kind_ = Kind::Object;
+  for (JsonMember& m : members_) {
+    if (m.name == name) return m.value;
+  }
+  return Add(std::string(name), JsonValue());
+}
+
+JsonValue JsonValue::Integer(int64_t n) {
+  return Number(std::to_string(n));
+}
+
 const JsonValue* JsonValue::Find(std::string_view name) const {
   if (kind_ != Kind::Object) return nullptr;
   for (const JsonMember& m : members_) {

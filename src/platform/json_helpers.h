@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,8 @@ class JsonValue {
   static JsonValue String(std::string text);
   static JsonValue Array();
   static JsonValue Object();
+  // A whole number.
+  static JsonValue Integer(int64_t n);
 
   Kind kind() const { return kind_; }
   bool IsNull() const { return kind_ == Kind::Null; }
@@ -61,6 +64,9 @@ class JsonValue {
   // Room for n items (an array) or members (an object).
   void Reserve(size_t n);
   JsonValue& Add(std::string name, JsonValue v);
+  // The member of this name, added as null when there is none; a null value becomes an
+  // empty object first. For building nested objects a member at a time.
+  JsonValue& operator[](std::string_view name);
 
   // The first member with this exact name, or nullptr (also when this is no object).
   const JsonValue* Find(std::string_view name) const;

@@ -1,5 +1,8 @@
 #include "platform/json_writer.h"
 
+#include "base/text.h"
+#include "platform/json_helpers.h"
+
 namespace zv {
 
 void AppendJsonString(std::string& out, std::string_view text, JsonSlash slash) {
@@ -49,6 +52,73 @@ void AppendJsonString(std::string& out, std::string_view text, JsonSlash slash) 
 std::string JsonString(std::string_view text, JsonSlash slash) {
   std::string out;
   AppendJsonString(out, text, slash);
+  return out;
+}
+
+namespace {
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) AppendUtf8(out, NextCodePoint(text, i));
+  return out;
+}
+
+void Write(std::string& out, const JsonValue& v, int indent, int depth) {
+  const auto line_break = [&](int level) {
+    if (indent <= 0) return;
+    out += '\n';
+    out.append(static_cast<size_t>(indent) * static_cast<size_t>(level), ' ');
+  };
+  switch (v.kind()) {
+    case JsonValue::Kind::Null:
+      out += "null";
+      return;
+    case JsonValue::Kind::Boolean:
+      out += v.BoolValue() ? "true" : "false";
+      return;
+    case JsonValue::Kind::Number:
+      out += v.Text();
+      return;
+    case JsonValue::Kind::String:
+      AppendJsonString(out, ValidUtf8(v.Text()), JsonSlash::Plain);
+      return;
+    case JsonValue::Kind::Array: {
+      out += '[';
+      bool first = true;
+      for (const JsonValue& item : v.Items()) {
+        if (!first) out += ',';
+        first = false;
+        line_break(depth + 1);
+        Write(out, item, indent, depth + 1);
+      }
+      if (!first) line_break(depth);
+      out += ']';
+      return;
+    }
+    case JsonValue::Kind::Object: {
+      out += '{';
+      bool first = true;
+      for (const JsonMember& m : v.Members()) {
+        if (!first) out += ',';
+        first = false;
+        line_break(depth + 1);
+        AppendJsonString(out, ValidUtf8(m.name), JsonSlash::Plain);
+        out += indent > 0 ? ": " : ":";
+        Write(out, m.value, indent, depth + 1);
+      }
+      if (!first) line_break(depth);
+      out += '}';
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::string WriteJson(const JsonValue& value, int indent) {
+  std::string out;
+  Write(out, value, indent, 0);
   return out;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The one JSON string writer of the service: the documents it posts and the JSON texts it
-// logs write their strings through here.
+// The one JSON writer of the service: the documents it posts, the JSON texts it logs and
+// the -STATUS -JSON report write their strings through here.
 
 #include <string>
 #include <string_view>
@@ -18,5 +18,15 @@ enum class JsonSlash { Escaped, Plain };
 void AppendJsonString(std::string& out, std::string_view text,
                       JsonSlash slash = JsonSlash::Escaped);
 std::string JsonString(std::string_view text, JsonSlash slash = JsonSlash::Escaped);
+
+class JsonValue;
+
+// A whole value as JSON text (the promotion values in the log, the -STATUS -JSON report):
+// members in their order, numbers as written, strings as AppendJsonString writes them with
+// "/" kept. A text that is not UTF-8 (a log line, a store value) has U+FFFD for each
+// malformed byte, so the result is always valid JSON; UTF-8 text goes byte for byte. `indent`
+// 0 writes it compact; above 0, each member and item on a line of its own, nested by that
+// many blanks.
+std::string WriteJson(const JsonValue& value, int indent = 0);
 
 }  // namespace zv

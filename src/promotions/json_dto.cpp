@@ -115,49 +115,6 @@ Decimal NumberOf(const JsonValue& v, const std::string& path, const char* what) 
   return d;
 }
 
-void AppendJson(std::string& out, const JsonValue& v);
-
-void AppendJson(std::string& out, const JsonValue& v) {
-  switch (v.kind()) {
-    case JsonValue::Kind::Null:
-      out += "null";
-      break;
-    case JsonValue::Kind::Boolean:
-      out += v.BoolValue() ? "true" : "false";
-      break;
-    case JsonValue::Kind::Number:
-      out += v.Text();
-      break;
-    case JsonValue::Kind::String:
-      AppendJsonString(out, v.Text(), JsonSlash::Plain);
-      break;
-    case JsonValue::Kind::Array: {
-      out += '[';
-      bool first = true;
-      for (const JsonValue& item : v.Items()) {
-        if (!first) out += ',';
-        first = false;
-        AppendJson(out, item);
-      }
-      out += ']';
-      break;
-    }
-    case JsonValue::Kind::Object: {
-      out += '{';
-      bool first = true;
-      for (const JsonMember& m : v.Members()) {
-        if (!first) out += ',';
-        first = false;
-        AppendJsonString(out, m.name, JsonSlash::Plain);
-        out += ':';
-        AppendJson(out, m.value);
-      }
-      out += '}';
-      break;
-    }
-  }
-}
-
 }  // namespace
 
 // ---- Key matching ----
@@ -356,12 +313,6 @@ JsonValue DateToJson(DateTime v) {
 JsonValue TextListToJson(const std::vector<std::string>& texts) {
   JsonValue out = JsonValue::Array();
   for (const std::string& t : texts) out.Append(JsonValue::String(t));
-  return out;
-}
-
-std::string WriteJson(const JsonValue& v) {
-  std::string out;
-  AppendJson(out, v);
   return out;
 }
 

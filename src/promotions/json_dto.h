@@ -18,6 +18,7 @@
 #include "base/datetime.h"
 #include "base/money.h"
 #include "platform/json_helpers.h"
+#include "platform/json_writer.h"
 
 namespace zv {
 
@@ -104,8 +105,6 @@ JsonValue MoneyToJson(Money v);
 // "yyyy-mm-ddThh:mm:ss[.ffffff]Z"; the zero date as "".
 JsonValue DateToJson(DateTime v);
 JsonValue TextListToJson(const std::vector<std::string>& texts);
-// Compact JSON; strings escaped as JSON needs and otherwise byte for byte, numbers as written.
-std::string WriteJson(const JsonValue& v);
 
 // A data object that reads and writes itself as JSON text.
 class TJsonDTO {

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <ostream>
 
-#include <nlohmann/json.hpp>
-
 #include "service/log_explanations.h"
 #include "service/log_tail.h"
 
@@ -29,14 +27,14 @@ std::string IsoLocal(DateTime at) {
 }
 
 void WriteLogSection(const std::string& exe_dir, const IClock& clock, int64_t pending,
-                     std::ostream& out, nlohmann::json* json) {
+                     std::ostream& out, JsonValue* json) {
   const std::string path = exe_dir + "Zentrovia.log";
   std::string error;
   const LogDigest digest = DigestLog(ReadLogTail(path, kLogTailBytes, &error));
 
   out << "\nThe log (" << path << ")\n";
-  nlohmann::json warnings = nlohmann::json::array();
-  nlohmann::json last_errors = nlohmann::json::array();
+  JsonValue warnings = JsonValue::Array();
+  JsonValue last_errors = JsonValue::Array();
   if (!error.empty()) {
     out << "  " << error << "\n";
   } else if (digest.messages == 0) {
@@ -56,7 +54,7 @@ void WriteLogSection(const std::string& exe_dir, const IClock& clock, int64_t pe
                                     std::to_string(kStaleAcceptedMinutes) + " minutes ago";
     warning += ", while " + std::to_string(pending) + " sales and cancellations wait.";
     out << "  ATTENTION: " << warning << " The problems below say why.\n";
-    warnings.push_back(warning);
+    warnings.Append(JsonValue::String(warning));
   }
 
   if (digest.problems.empty()) {
@@ -69,22 +67,24 @@ void WriteLogSection(const std::string& exe_dir, const IClock& clock, int64_t pe
     out << "  " << Shown(p.last_at) << "  " << p.count << (p.count == 1 ? " time  " : " times  ")
         << p.line << "\n"
         << "      " << p.explanation->meaning << "\n";
-    last_errors.push_back({{"at", p.last_at.IsZero() ? "" : IsoLocal(p.last_at)},
-                           {"line", p.line},
-                           {"meaning", p.explanation->meaning},
-                           {"count", p.count},
-                           {"kind", p.explanation->id}});
+    JsonValue& e = last_errors.Append(JsonValue::Object());
+    e.Add("at", JsonValue::String(p.last_at.IsZero() ? "" : IsoLocal(p.last_at)));
+    e.Add("line", JsonValue::String(p.line));
+    e.Add("meaning", JsonValue::String(p.explanation->meaning));
+    e.Add("count", JsonValue::Integer(p.count));
+    e.Add("kind", JsonValue::String(p.explanation->id));
   }
 
   if (json) {
-    (*json)["warnings"] = warnings;
-    (*json)["last_errors"] = last_errors;
-    (*json)["log"] = {{"path", path},
-                      {"messages_read", digest.messages},
-                      {"last_accepted", digest.last_accepted.IsZero()
-                                            ? nlohmann::json()
-                                            : nlohmann::json(IsoLocal(digest.last_accepted))}};
-    if (!error.empty()) (*json)["log"]["error"] = error;
+    (*json)["warnings"] = std::move(warnings);
+    (*json)["last_errors"] = std::move(last_errors);
+    JsonValue& log = (*json)["log"];
+    log["path"] = JsonValue::String(path);
+    log["messages_read"] = JsonValue::Integer(static_cast<int64_t>(digest.messages));
+    log["last_accepted"] = digest.last_accepted.IsZero()
+                               ? JsonValue::Null()
+                               : JsonValue::String(IsoLocal(digest.last_accepted));
+    if (!error.empty()) log["error"] = JsonValue::String(error);
   }
 }
 

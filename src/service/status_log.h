@@ -6,10 +6,9 @@
 #include <iosfwd>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "base/clock.h"
 #include "base/datetime.h"
+#include "platform/json_helpers.h"
 
 namespace zv {
 
@@ -20,6 +19,6 @@ std::string IsoLocal(DateTime at);
 // not be read). Writes the section to `out`; with `json`, fills its "warnings",
 // "last_errors" and "log" members.
 void WriteLogSection(const std::string& exe_dir, const IClock& clock, int64_t pending,
-                     std::ostream& out, nlohmann::json* json);
+                     std::ostream& out, JsonValue* json);
 
 }  // namespace zv

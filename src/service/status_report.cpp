@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
+#include <utility>
 #include <ostream>
 #include <sstream>
-
-#include <nlohmann/json.hpp>
 
 #include "base/clock.h"
 #include "base/errors.h"
@@ -16,6 +16,7 @@
 #include "movements/cancellation_upload.h"
 #include "movements/sales_upload.h"
 #include "os/system.h"
+#include "platform/json_writer.h"
 #include "service/foreground.h"
 #include "service/job_retry_status.h"
 #include "service/status_log.h"
@@ -70,8 +71,27 @@ std::string CountOf(TStoreQuery& q, const char* table, const std::string& where)
   }
 }
 
-nlohmann::json IsoOrNull(DateTime value) {
-  return value.IsZero() ? nlohmann::json() : nlohmann::json(IsoLocal(value));
+JsonValue IsoOrNull(DateTime value) {
+  return value.IsZero() ? JsonValue::Null() : JsonValue::String(IsoLocal(value));
+}
+
+JsonValue Text(std::string text) {
+  return JsonValue::String(std::move(text));
+}
+
+JsonValue Whole(int64_t n) {
+  return JsonValue::Integer(n);
+}
+
+JsonValue Flag(bool b) {
+  return JsonValue::Boolean(b);
+}
+
+// An object of these members, in this order.
+JsonValue Members(std::initializer_list<std::pair<const char*, JsonValue>> members) {
+  JsonValue o = JsonValue::Object();
+  for (const auto& [name, value] : members) o.Add(name, value);
+  return o;
 }
 
 DateTime ServerDate(TStoreQuery& q) {
@@ -85,14 +105,15 @@ DateTime ServerDate(TStoreQuery& q) {
 
 // The report; with `j`, every value also goes into that JSON object.
 int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& out,
-                 nlohmann::json* j) {
+                 JsonValue* j) {
   const std::string ini = exe_dir + "Dorvali.ini";
   std::error_code ec;
   const bool ini_found = std::filesystem::exists(ini, ec);
   if (j) {
-    (*j)["version"] = VersionText();
-    (*j)["installation"] = {{"directory", exe_dir}, {"ini_file", ini}, {"ini_found", ini_found}};
-    for (const char* key : {"cursors", "pending", "next_job"}) (*j)[key] = nullptr;
+    (*j)["version"] = Text(VersionText());
+    (*j)["installation"] =
+        Members({{"directory", Text(exe_dir)}, {"ini_file", Text(ini)}, {"ini_found", Flag(ini_found)}});
+    for (const char* key : {"cursors", "pending", "next_job"}) (*j)[key] = JsonValue::Null();
   }
   out << "SrvZentrovia status\n"
       << "  version                 " << VersionText() << "\n"
@@ -110,13 +131,13 @@ int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& 
       out << "    " << name << options.*keys[i].field << " (" << options.sources[i]
           << "): " << keys[i].meaning << "\n";
       if (j) {
-        (*j)["installation"]["options"][keys[i].key] = {{"value", options.*keys[i].field},
-                                                        {"source", options.sources[i]}};
+        (*j)["installation"]["options"][keys[i].key] =
+            Members({{"value", Whole(options.*keys[i].field)}, {"source", Text(options.sources[i])}});
       }
     }
   } catch (const Exception& e) {
     out << "    " << e.what() << " (the service's connect step fails until it is mended)\n";
-    if (j) (*j)["installation"]["options_error"] = e.what();
+    if (j) (*j)["installation"]["options_error"] = Text(e.what());
   }
 
   TStoreSession store;
@@ -125,10 +146,10 @@ int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& 
   out << "  Servidor                " << store.StoreServer() << "\n"
       << "  Caminho                 " << store.StoreDatabasePath() << "\n";
   if (j) {
-    (*j)["installation"]["store"] = {{"server", store.StoreServer()},
-                                     {"path", store.StoreDatabasePath()},
-                                     {"connected", connected}};
-    if (!connected) (*j)["installation"]["store"]["error"] = error;
+    (*j)["installation"]["store"] = Members({{"server", Text(store.StoreServer())},
+                                             {"path", Text(store.StoreDatabasePath())},
+                                             {"connected", Flag(connected)}});
+    if (!connected) (*j)["installation"]["store"]["error"] = Text(error);
   }
   if (!connected) {
     out << "\nThe store database cannot be reached at " << store.StoreServer() << ":"
@@ -151,15 +172,19 @@ int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& 
         << "  interval (zentrovia_intervalo) " << s.zentrovia_intervalo << " s\n";
     if (j) {
       // The password (zentrovia_senha) is left out, as in the text.
-      (*j)["platform"] = {{"address", s.zentrovia_url1},         {"user", s.zentrovia_usuario},
-                          {"company", s.zentrovia_idempresa},    {"local", s.zentrovia_idlocal},
-                          {"interval_s", s.zentrovia_intervalo}, {"settings_row", has_row}};
-      (*j)["cursors"] = {{"zentrovia_datainicio", IsoOrNull(s.zentrovia_datainicio)},
-                         {"zentrovia_ultvenda", s.zentrovia_ultvenda},
-                         {"zentrovia_ultcancelamento", s.zentrovia_ultcancelamento},
-                         {"zentrovia_ultcaixa", IsoOrNull(s.zentrovia_ultcaixa)},
-                         {"zentrovia_verificapromo", IsoOrNull(s.zentrovia_verificapromo)},
-                         {"zentrovia_verificareenvio", IsoOrNull(s.zentrovia_verificareenvio)}};
+      (*j)["platform"] = Members({{"address", Text(s.zentrovia_url1)},
+                                  {"user", Text(s.zentrovia_usuario)},
+                                  {"company", Text(s.zentrovia_idempresa)},
+                                  {"local", Text(s.zentrovia_idlocal)},
+                                  {"interval_s", Whole(s.zentrovia_intervalo)},
+                                  {"settings_row", Flag(has_row)}});
+      (*j)["cursors"] =
+          Members({{"zentrovia_datainicio", IsoOrNull(s.zentrovia_datainicio)},
+                   {"zentrovia_ultvenda", Whole(s.zentrovia_ultvenda)},
+                   {"zentrovia_ultcancelamento", Whole(s.zentrovia_ultcancelamento)},
+                   {"zentrovia_ultcaixa", IsoOrNull(s.zentrovia_ultcaixa)},
+                   {"zentrovia_verificapromo", IsoOrNull(s.zentrovia_verificapromo)},
+                   {"zentrovia_verificareenvio", IsoOrNull(s.zentrovia_verificareenvio)}});
     }
     if (!has_row) {
       out << "  no qualifying padrao row (codigo not null and cgc not empty): the service "
@@ -210,12 +235,13 @@ int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& 
         << (now.AddMinutes(-60) > s.zentrovia_verificapromo ? "due" : "done within the hour")
         << " (last " << ShownDate(s.zentrovia_verificapromo) << ")\n";
     if (j) {
-      (*j)["pending"] = {{"sales", pending},
-                         {"cancellations", cancellations},
-                         {"closing_days", days_due},
-                         {"store_server_date", IsoOrNull(server_date)},
-                         {"resend_poll_due", now.Date() > s.zentrovia_verificareenvio},
-                         {"promotion_import_due", now.AddMinutes(-60) > s.zentrovia_verificapromo}};
+      (*j)["pending"] = Members(
+          {{"sales", Whole(pending)},
+           {"cancellations", Whole(cancellations)},
+           {"closing_days", Whole(days_due)},
+           {"store_server_date", IsoOrNull(server_date)},
+           {"resend_poll_due", Flag(now.Date() > s.zentrovia_verificareenvio)},
+           {"promotion_import_due", Flag(now.AddMinutes(-60) > s.zentrovia_verificapromo)}});
     }
 
     out << "\nPromotions in the store\n";
@@ -235,14 +261,14 @@ int StatusReport(const std::string& exe_dir, const IClock& clock, std::ostream& 
 
     const TJobRetryTimes retries = WriteJobRetryStatus(out, exe_dir + "Zentrovia.log", now);
     const char* next_job = JobName(ChooseJob(s, now, now.Date(), retries));
-    if (j) (*j)["next_job"] = next_job;
+    if (j) (*j)["next_job"] = Text(next_job);
     WriteLogSection(exe_dir, clock, pending + cancellations, out, j);
     out << "\nThe next cycle would run " << next_job << std::endl;
     return kExitOk;
   } catch (const Exception& e) {
     out << "\nThe store database answered with an error: " << e.kind() << " - " << e.what()
         << std::endl;
-    if (j) (*j)["store_error"] = e.kind() + " - " + e.what();
+    if (j) (*j)["store_error"] = Text(e.kind() + " - " + e.what());
     WriteLogSection(exe_dir, clock, -1, out, j);
     return kExitStopped;
   }
@@ -255,11 +281,11 @@ int RunStatusReport(const std::string& exe_dir, const IClock& clock, std::ostrea
 }
 
 int RunStatusReportJson(const std::string& exe_dir, const IClock& clock, std::ostream& out) {
-  nlohmann::json j = nlohmann::json::object();
+  JsonValue j = JsonValue::Object();
   std::ostringstream text;
   const int code = StatusReport(exe_dir, clock, text, &j);
   // Texts of the store or the log that are not UTF-8 are replaced, never a failed report.
-  out << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+  out << WriteJson(j, 2) << std::endl;
   return code;
 }
 

@@ -15,48 +15,6 @@
 
 namespace {
 
-void Write(std::string& out, const zv::JsonValue& v) {
-  using Kind = zv::JsonValue::Kind;
-  switch (v.kind()) {
-    case Kind::Null:
-      out += "null";
-      return;
-    case Kind::Boolean:
-      out += v.BoolValue() ? "true" : "false";
-      return;
-    case Kind::Number:
-      out += v.Text();
-      return;
-    case Kind::String:
-      zv::AppendJsonString(out, v.Text(), zv::JsonSlash::Plain);
-      return;
-    case Kind::Array: {
-      out += '[';
-      bool first = true;
-      for (const zv::JsonValue& item : v.Items()) {
-        if (!first) out += ',';
-        first = false;
-        Write(out, item);
-      }
-      out += ']';
-      return;
-    }
-    case Kind::Object: {
-      out += '{';
-      bool first = true;
-      for (const zv::JsonMember& m : v.Members()) {
-        if (!first) out += ',';
-        first = false;
-        zv::AppendJsonString(out, m.name, zv::JsonSlash::Plain);
-        out += ':';
-        Write(out, m.value);
-      }
-      out += '}';
-      return;
-    }
-  }
-}
-
 [[noreturn]] void Broken(const char* what, std::string_view text) {
   std::fprintf(stderr, "JSON reader property broken: %s\n%.*s\n", what,
                static_cast<int>(text.size() > 2000 ? 2000 : text.size()), text.data());
@@ -76,12 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!small && !too_many && parsed) Broken("refused under a bound it did not reach", text);
   if (!parsed) return 0;
 
-  std::string written;
-  Write(written, *parsed);
+  // Also with line breaks: the indented form reads back as the same value.
+  const std::string written = zv::WriteJson(*parsed);
+  const std::optional<zv::JsonValue> indented = zv::ParseJson(zv::WriteJson(*parsed, 2));
+  if (!indented || zv::WriteJson(*indented) != written)
+    Broken("the indented text does not read back as the same value", written);
   const std::optional<zv::JsonValue> again = zv::ParseJson(written);
   if (!again) Broken("what was parsed, written back, does not parse", written);
-  std::string rewritten;
-  Write(rewritten, *again);
+  const std::string rewritten = zv::WriteJson(*again);
   if (rewritten != written) Broken("written back twice, the texts differ", rewritten);
   return 0;
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
 #include "platform/json_helpers.h"
+#include "platform/json_writer.h"
 
 namespace zv {
 namespace {
@@ -195,6 +197,32 @@ TEST(PlatformJson, GetRaisesWithTheMessagesTheLogsShow) {
   } catch (const EConversionError& e) {
     EXPECT_STREQ(e.what(), "Cannot read JSON array as object");
   }
+}
+
+// The service's own JSON (the -STATUS -JSON report): built a member at a time, written in
+// the order built, always valid JSON even from text that is not UTF-8, and read back whole.
+TEST(PlatformJson, AValueBuiltByMembersIsWrittenInOrderAndReadsBack) {
+  JsonValue j = JsonValue::Object();
+  j["next_job"] = JsonValue::Null();
+  j["store"]["path"] = JsonValue::String("C:/Loja/\"dados\".fdb");
+  j["store"]["connected"] = JsonValue::Boolean(false);
+  j["next_job"] = JsonValue::String("EnviarVendasZentrovia");  // set again: keeps its place
+  JsonValue& errors = j["last_errors"] = JsonValue::Array();
+  errors.Append(JsonValue::Integer(-7));
+  errors.Append(JsonValue::String("Servi\xe7o\ttravado"));  // a Windows-1252 byte, a tab
+  j["empty"] = JsonValue::Object();
+
+  const std::string compact = WriteJson(j);
+  EXPECT_EQ(compact,
+            "{\"next_job\":\"EnviarVendasZentrovia\","
+            "\"store\":{\"path\":\"C:/Loja/\\\"dados\\\".fdb\",\"connected\":false},"
+            "\"last_errors\":[-7,\"Servi\xef\xbf\xbdo\\ttravado\"],\"empty\":{}}");
+  EXPECT_EQ(WriteJson(j["store"], 2),
+            "{\n  \"path\": \"C:/Loja/\\\"dados\\\".fdb\",\n  \"connected\": false\n}");
+
+  const std::optional<JsonValue> back = ParseJson(WriteJson(j, 2));
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(WriteJson(*back), compact);
 }
 
 TEST(PlatformJson, DatesInIso8601) {
