@@ -11,10 +11,11 @@
 //     past the sales older than the start date, once);
 //   - catch-up, in three rounds of N/3 sales: the service's wall time per sale, its CPU per
 //     sale (user + system, from wait4) and its peak resident memory (ru_maxrss); after each
-//     round a minimal client sends the same sales again, in this process, with the
-//     statements the job runs prepared once on one attachment and the bodies the service
-//     posted sent again over one kept-alive HTTP connection: what the work costs without the
-//     service around it;
+//     round a minimal client sends the same sales again, in a process of its own, with the
+//     statements the job runs prepared once on one attachment, the requests the service
+//     posted (its headers and bodies) sent again over one kept-alive HTTP connection, and
+//     the log line of each sale appended as the service appends it: what the work costs
+//     without the service around it (the body is not built again);
 //   - idle cycle: the next-sale statement (no new sale) and the next-cancellation statement,
 //     run as the service runs them (the connection closed and opened, each statement
 //     cleared, filled, prepared and opened).
@@ -31,6 +32,7 @@
 // stores.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -45,6 +47,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -343,7 +346,10 @@ class KeptAliveHttp {
     if (fd_ < 0) Connect();
     const std::string request = "POST " + path +
                                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic "
-                                "emVudHJvdmlhOnplbnRyb3ZpYQ==\r\nContent-Type: "
+                                "emVudHJvdmlhOnplbnRyb3ZpYQ==\r\nUser-Agent: SrvZentrovia\r\n"
+                                "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n"
+                                "Accept-Charset: utf-8, *;q=0.8\r\npdv-version: 9.0.0\r\n"
+                                "backend-version: 1.0.0\r\nContent-Type: "
                                 "application/json\r\nContent-Length: " +
                                 std::to_string(body.size()) + "\r\n\r\n" + body;
     if (send(fd_, request.data(), request.size(), 0) != static_cast<ssize_t>(request.size()))
@@ -406,6 +412,21 @@ Firebird::ITransaction* StartTransaction(zv::FbClientLibrary& lib, Firebird::IAt
   return t;
 }
 
+// The line the service must log for each sale sent, written as the log is: the file opened,
+// the stamped line appended, the file closed.
+void AppendLogLine(const std::string& path, const std::string& message) {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%d/%m/%Y %H:%M:%S", &tm);
+  const std::string line = std::string(stamp) + " - " + message + "\r\n";
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    throw std::runtime_error("the minimal client cannot write its log");
+  close(fd);
+}
+
 struct MinimalRun {
   double seconds = 0;
   double cpu_ms = 0;  // of the client's own thread
@@ -419,22 +440,99 @@ double ThreadCpuMs() {
 }
 
 MinimalRun RunMinimalClientOnce(const std::string& db, int64_t ultvenda, int32_t fb_datainicio,
-                                const std::vector<fake::RecordedRequest>& posts, int port);
+                                const std::vector<fake::RecordedRequest>& posts, int port,
+                                const std::string& log_path);
 
 // Sends the sales after `ultvenda` again, one per posted body, running per sale the
 // statements the sales upload runs; returns the wall seconds.
-MinimalRun RunMinimalClient(const std::string& db, int64_t ultvenda, int32_t fb_datainicio,
-                            const std::vector<fake::RecordedRequest>& posts, int port) {
+MinimalRun RunMinimalClientHere(const std::string& db, int64_t ultvenda, int32_t fb_datainicio,
+                                const std::vector<fake::RecordedRequest>& posts, int port,
+                                const std::string& log_path) {
   try {
-    return RunMinimalClientOnce(db, ultvenda, fb_datainicio, posts, port);
+    return RunMinimalClientOnce(db, ultvenda, fb_datainicio, posts, port, log_path);
   } catch (const Firebird::FbException& e) {
     zv::FbClientLibrary& lib = zv::FbClientLibrary::Load(zv::FbDefaultClientLibraryName());
     throw std::runtime_error(zv::FbStatusText(lib, e.getStatus()));
   }
 }
 
+// The posted bodies, for the minimal client's own process: per post its path and body, each
+// as a length line and the bytes.
+void WritePosts(const fs::path& file, const std::vector<fake::RecordedRequest>& posts) {
+  std::ofstream out(file, std::ios::binary);
+  for (const fake::RecordedRequest& p : posts)
+    out << p.path.size() << "\n" << p.path << p.body.size() << "\n" << p.body;
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+std::vector<fake::RecordedRequest> ReadPosts(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<fake::RecordedRequest> posts;
+  auto text = [&](std::string& to) {
+    size_t n = 0;
+    if (!(in >> n) || in.get() != '\n') return false;
+    to.resize(n);
+    return static_cast<bool>(in.read(to.data(), static_cast<std::streamsize>(n)));
+  };
+  for (fake::RecordedRequest p; text(p.path) && text(p.body);) posts.push_back(p);
+  return posts;
+}
+
+// The minimal client runs in a process of its own, as the service does: the platform is never
+// in the client's process, so a post costs the client a switch to another process and back.
+// The same program, started again with --minimal-client, runs it and prints its figures.
+MinimalRun RunMinimalClient(const std::string& db, int64_t ultvenda, int32_t fb_datainicio,
+                            const std::vector<fake::RecordedRequest>& posts, int port,
+                            const fs::path& work) {
+  const fs::path posts_file = work / "minimal-posts";
+  const fs::path figures_file = work / "minimal-figures";
+  WritePosts(posts_file, posts);
+  fs::remove(figures_file);
+  const std::vector<std::string> args = {"--minimal-client", db,
+                                         std::to_string(ultvenda), std::to_string(fb_datainicio),
+                                         std::to_string(port), posts_file.string(),
+                                         figures_file.string(),
+                                         (work / "minimal.log").string()};
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv = {const_cast<char*>("/proc/self/exe")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  MinimalRun r;
+  std::ifstream figures(figures_file);
+  std::string error;
+  if (!(figures >> r.seconds >> r.cpu_ms)) {
+    std::getline(std::ifstream(figures_file), error);
+    throw std::runtime_error("the minimal client failed" + (error.empty() ? "" : ": " + error));
+  }
+  return r;
+}
+
+// The child's side of RunMinimalClient.
+int MinimalClientMain(int argc, char** argv) {
+  if (argc != 9) return 64;
+  std::ofstream figures(argv[7]);
+  try {
+    const MinimalRun r =
+        RunMinimalClientHere(argv[2], std::stoll(argv[3]), static_cast<int32_t>(std::stol(argv[4])),
+                             ReadPosts(argv[6]), std::stoi(argv[5]), argv[8]);
+    figures << r.seconds << " " << r.cpu_ms << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    figures << e.what() << "\n";
+    return 1;
+  }
+}
+
 MinimalRun RunMinimalClientOnce(const std::string& db, int64_t ultvenda, int32_t fb_datainicio,
-                                const std::vector<fake::RecordedRequest>& posts, int port) {
+                                const std::vector<fake::RecordedRequest>& posts, int port,
+                                const std::string& log_path) {
   using namespace zv::movement_sql;
   zv::FbClientLibrary& lib = zv::FbClientLibrary::Load(zv::FbDefaultClientLibraryName());
   zv::FbStatus s(lib);
@@ -511,6 +609,7 @@ MinimalRun RunMinimalClientOnce(const std::string& db, int64_t ultvenda, int32_t
 
       if (http.Post(post.path, post.body) != 200)
         throw std::runtime_error("the minimal client's post failed");
+      AppendLogLine(log_path, "[Venda= " + std::to_string(venda) + "]Ok:" + std::to_string(venda));
 
       Firebird::ITransaction* w = StartTransaction(lib, att, false);
       update.SetInt(0, venda);
@@ -655,7 +754,7 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
       const double sync_ms = (sync.wall_seconds - connect.wall_seconds) * 1000 / n;
       const double cpu_ms = (sync.cpu_ms - connect.cpu_ms) / n;
       stage = "minimal client";
-      const MinimalRun minimal = RunMinimalClient(db, cursor, fb_date, posts, platform.port());
+      const MinimalRun minimal = RunMinimalClient(db, cursor, fb_date, posts, platform.port(), run);
       const double minimal_ms = minimal.seconds * 1000 / n;
       const double minimal_cpu_ms = minimal.cpu_ms / n;
       if (round == 0 || sync_ms < r.sync_ms_per_sale) r.sync_ms_per_sale = sync_ms;
@@ -694,6 +793,7 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--minimal-client") return MinimalClientMain(argc, argv);
   const Options opt = ParseArgs(argc, argv);
   std::string why;
   if (!zv::sample::ServerReachable({}, &why)) {

@@ -74,9 +74,13 @@ std::string Utf8ToWindows1252(std::string_view utf8) {
 }
 
 std::string Windows1252ToUtf8(std::string_view ansi) {
-  std::string out;
+  // Most store texts are plain ASCII, which reads the same in both.
+  size_t ascii = 0;
+  while (ascii < ansi.size() && static_cast<unsigned char>(ansi[ascii]) < 0x80) ++ascii;
+  std::string out(ansi.substr(0, ascii));
+  if (ascii == ansi.size()) return out;
   out.reserve(ansi.size() + ansi.size() / 8);
-  for (char ch : ansi) {
+  for (char ch : ansi.substr(ascii)) {
     auto b = static_cast<unsigned char>(ch);
     if (b < 0x80) {
       out += ch;

@@ -47,8 +47,9 @@ class SystemClock : public IClock {
   DateTime Now() const override;
 };
 
-// Opens a file by its UTF-8 path for appending bytes; nullptr with errno set on failure.
-std::FILE* OpenFileForAppend(const std::string& path);
+// Appends bytes to the end of a file by its UTF-8 path, creating it if need be, and closes it
+// again. Returns 0, or the errno value of what failed (opening, writing or closing).
+int AppendToFile(const std::string& path, std::string_view bytes);
 
 // Whether standard output is a terminal (progress lines are drawn only there).
 bool StdoutIsTerminal();

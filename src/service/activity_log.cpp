@@ -28,18 +28,9 @@ void ActivityLog::Write(const std::string& msg) const {
   std::string line = Utf8ToAnsi(FormatLine(msg));
   line += "\r\n";
   std::lock_guard<std::mutex> lock(g_log_mutex);
-  std::FILE* f = OpenFileForAppend(path_);
-  if (!f) {
-    int err = errno;
+  if (const int err = AppendToFile(path_, line); err != 0) {
     throw EInOutError("I/O error " + std::to_string(err) + ": " + std::strerror(err) + " (" +
                       path_ + ")");
-  }
-  size_t written = std::fwrite(line.data(), 1, line.size(), f);
-  int write_err = written == line.size() ? 0 : (errno ? errno : EIO);
-  if (std::fclose(f) != 0 && write_err == 0) write_err = errno ? errno : EIO;
-  if (write_err != 0) {
-    throw EInOutError("I/O error " + std::to_string(write_err) + ": " + std::strerror(write_err) +
-                      " (" + path_ + ")");
   }
 }
 

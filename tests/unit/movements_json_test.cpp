@@ -21,6 +21,8 @@ TEST(MovementJson, StringEscapes) {
       {"a\"b", R"("a\"b")"},
       {"a\\b", R"("a\\b")"},
       {"10/12", R"("10\/12")"},
+      // Escapes at both ends and side by side, plain runs between them.
+      {"\"a/\\\"bc/\"", R"("\"a\/\\\"bc\/\"")"},
       {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
       // Other control characters would make the body invalid JSON.
       {std::string("x\x01y\x1Fz", 5), R"("x\u0001y\u001fz")"},

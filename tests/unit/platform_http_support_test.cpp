@@ -58,6 +58,8 @@ TEST(PlatformHttpSupport, BodyIsDecodedByItsDeclaredCharset) {
   EXPECT_EQ(DecodeBody("text/plain;charset=\"latin1\"", latin1), "a\xC3\xA7\xC3\xA3o \xC2\x80");
   EXPECT_EQ(DecodeBody("application/json; Charset=windows-1252", latin1),
             "a\xC3\xA7\xC3\xA3o \xE2\x82\xAC");
+  EXPECT_EQ(DecodeBody("text/plain; charset=windows-1252", "plain"), "plain");
+  EXPECT_EQ(DecodeBody("text/plain; charset=windows-1252", "\x80 ok"), "\xE2\x82\xAC ok");
   const std::string utf8 = "a\xC3\xA7\xC3\xA3o";
   EXPECT_EQ(DecodeBody("application/json", utf8), utf8);
   EXPECT_EQ(DecodeBody("", "\xEF\xBB\xBF" + utf8), utf8);

@@ -114,8 +114,22 @@ std::tm LocalCalendarTime(std::time_t secs) {
   return tm;
 }
 
-std::FILE* OpenFileForAppend(const std::string& path) {
-  return std::fopen(path.c_str(), "ab");
+int AppendToFile(const std::string& path, std::string_view bytes) {
+  // Straight system calls: the log is written a line at a time, opened and closed for each.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  int err = 0;
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+  return err;
 }
 
 bool StdoutIsTerminal() {

@@ -3,7 +3,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <string>
@@ -173,10 +175,15 @@ std::tm LocalCalendarTime(std::time_t secs) {
   return tm;
 }
 
-std::FILE* OpenFileForAppend(const std::string& path) {
+int AppendToFile(const std::string& path, std::string_view bytes) {
   // The narrow fopen would read the UTF-8 path in the ANSI code page, and an installation in
   // a folder with an accent in its name would have no log.
-  return _wfopen(Utf8ToWide(path).c_str(), L"ab");
+  std::FILE* f = _wfopen(Utf8ToWide(path).c_str(), L"ab");
+  if (!f) return errno ? errno : EIO;
+  const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f);
+  int err = written == bytes.size() ? 0 : (errno ? errno : EIO);
+  if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
+  return err;
 }
 
 bool StdoutIsTerminal() {
