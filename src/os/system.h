@@ -8,8 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include <cstdio>
-
 #include "base/clock.h"
 #include "base/service_options.h"
 #include "os/http_transport.h"
