@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     std::cerr
         << "SrvZentrovia: " << cl.error << "\n"
         << "usage: SrvZentrovia [-INSTALL [-SILENT] | -UNINSTALL [-SILENT] | -STATUS [-JSON] |"
-           " -SYNC [-NOPROBE] [-MAXCYCLES N] | -VERSION]"
+           " -SYNC [-NOPROBE] [-DRAIN] [-MAXCYCLES N] | -VERSION]"
         << std::endl;
     return kExitUsage;
   }
@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
   env.date_separator = SystemDateSeparator();
   env.time_separator = SystemTimeSeparator();
   env.skip_probe = cl.no_probe;
-  env.drain_backlog = !cl.sync;
+  // -SYNC sends one document per cycle unless -DRAIN asks for the service's drain.
+  env.drain_backlog = !cl.sync || cl.drain;
   if (cl.sync) {
     // A stuck cycle ends -SYNC as any other stop does, naming what was stuck.
     env.stuck_exit_code = kExitStopped;

@@ -73,6 +73,7 @@ struct MovementDocument {
   std::string canal_descricao;
   Money total;
   bool cancelacion = false;
+  std::string terminal;  // the till of the sale's first line ("" when it has none)
   TJsonObjectList detalles;
   TJsonObjectList pagos;
   // "[" + document + "]" once the build has finished; empty before and after a failed build.

@@ -44,6 +44,7 @@ void ReenviaVendaZentrovia(JobContext& ctx, int64_t Venda, const std::function<v
   const bool passed_over = BuildSaleDocumentOrPassOver(ctx, doc, "Erro Reenvio Venda: ");
 
   ctx.platform.RequestBody = doc.batch;
+  ctx.platform.RequestTill = doc.terminal;
   const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
   // No cursor to move; an answer that is no verdict on the document still raises, so the
   // rest of the day is not posted into a channel that cannot take it.

@@ -224,7 +224,7 @@ void PrepareSaleDocument(JobContext& ctx, int64_t Venda, MovementDocument& Doc) 
   q1.Prepare();
   q1.Open();
 
-  ctx.platform.RequestTill = q1.FieldByName("terminal").AsString();
+  Doc.terminal = q1.FieldByName("terminal").AsString();
   movement::ReadGuarded(Doc, [&] { movement::ReadSaleHeader(q1, Doc); });
 
   Doc.canal = 1;

@@ -4,8 +4,10 @@
 #include "movements/sales_upload.h"
 
 #include <exception>
+#include <memory>
 
 #include "base/errors.h"
+#include "jobs/background_call.h"
 #include "jobs/drain.h"
 #include "jobs/job_rules.h"
 #include "movements/cancellation_upload.h"
@@ -42,25 +44,88 @@ int64_t CountPendingSales(TStoreQuery& q, const IntegrationSettings& s) {
       });
 }
 
-// One sale: answers false when none waits.
-static bool EnviaProximaVenda(JobContext& ctx) {
-  ctx.store.Reopen();
+namespace {
 
+// What a drain carries from one sale to the next: the thread that posts, and the next sale,
+// read from the store while the platform answered the one before.
+struct SalesDrain {
+  BackgroundCall post;
+  int64_t ahead_after = 0;  // the sale the one read ahead follows
+  int64_t ahead_venda = 0;  // 0: none read ahead
+  std::unique_ptr<MovementDocument> ahead;
+};
+
+// Reads and builds the sale after `venda` into `drain`, for the next call to send once the
+// cursor rests on `venda`. Reads only: nothing is logged, posted or moved here. A sale that
+// cannot be built, a store error or anything else leaves nothing read ahead, and the next
+// call reads that sale again in its own turn, where the error is met and reported as
+// always.
+void ReadNextSaleAhead(JobContext& ctx, int64_t venda, SalesDrain& drain) {
+  drain.ahead_venda = 0;
+  drain.ahead.reset();
+  try {
+    ctx.store.Reopen();
+    TStoreQuery& q1 = ctx.store.StoreQuery1();
+    movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda", venda,
+                             ctx.settings.zentrovia_datainicio);
+    const int64_t next = q1.FieldByName("venda").AsInteger();
+    if (next <= 0) return;
+    auto doc = std::make_unique<MovementDocument>();
+    PrepareSaleDocument(ctx, next, *doc);
+    if (doc->data_error) return;
+    BuildSaleDocument(ctx, *doc);
+    drain.ahead_after = venda;
+    drain.ahead_venda = next;
+    drain.ahead = std::move(doc);
+  } catch (...) {
+    drain.ahead.reset();
+    // The connection is made afresh for the cursor update, in case the error left it
+    // unusable; should that fail too, the update raises the store's error.
+    try {
+      ctx.store.Reopen();
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace
+
+// One sale: answers false when none waits. With `drain`, the next sale is read while the
+// platform answers this one.
+static bool EnviaProximaVenda(JobContext& ctx, SalesDrain* drain) {
+  int64_t venda = 0;
+  std::unique_ptr<MovementDocument> doc;
+  bool passed_over = false;
+  if (drain && drain->ahead && drain->ahead_after == ctx.settings.zentrovia_ultvenda) {
+    venda = drain->ahead_venda;
+    doc = std::move(drain->ahead);
+    drain->ahead_venda = 0;
+  } else {
+    if (drain) drain->ahead.reset();
+    ctx.store.Reopen();
+    TStoreQuery& q1 = ctx.store.StoreQuery1();
+    movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda",
+                             ctx.settings.zentrovia_ultvenda, ctx.settings.zentrovia_datainicio);
+    venda = q1.FieldByName("venda").AsInteger();
+    if (venda <= 0) return false;
+    doc = std::make_unique<MovementDocument>();
+    PrepareSaleDocument(ctx, venda, *doc);
+    passed_over = BuildSaleDocumentOrPassOver(ctx, *doc, "Erro: ");
+  }
+
+  ctx.platform.RequestBody = doc->batch;
+  ctx.platform.RequestTill = doc->terminal;
+  TZentrovRetornos retorno;
+  if (drain) {
+    // The platform client is the posting thread's until Wait; this thread keeps to the store.
+    drain->post.Start([&] { retorno = ctx.platform.postEnviarVenda(); });
+    ReadNextSaleAhead(ctx, venda, *drain);
+    drain->post.Wait();
+  } else {
+    retorno = ctx.platform.postEnviarVenda();
+  }
   TStoreQuery& q1 = ctx.store.StoreQuery1();
-  movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda",
-                           ctx.settings.zentrovia_ultvenda, ctx.settings.zentrovia_datainicio);
-  const int64_t venda = q1.FieldByName("venda").AsInteger();
-
-  if (venda <= 0) return false;
-
-  MovementDocument doc;
-  PrepareSaleDocument(ctx, venda, doc);
-
-  const bool passed_over = BuildSaleDocumentOrPassOver(ctx, doc, "Erro: ");
-
-  ctx.platform.RequestBody = doc.batch;
-  const TZentrovRetornos retorno = ctx.platform.postEnviarVenda();
-  LogAnswerAndAdvance(ctx, PostedKind::Sale, retorno, "[Venda= " + doc.numero + "]", passed_over,
+  LogAnswerAndAdvance(ctx, PostedKind::Sale, retorno, "[Venda= " + doc->numero + "]", passed_over,
                       [&] {
                         MoveCursor(ctx, q1, movement_sql::kSaleCursorUpdate, "venda",
                                    "zentrovia_ultvenda", venda, ctx.settings.zentrovia_ultvenda);
@@ -71,7 +136,11 @@ static bool EnviaProximaVenda(JobContext& ctx) {
 
 void EnviarVendasZentrovia(JobContext& ctx) {
   const UploadTimerGuard timer_guard(ctx);
-  if (DrainBacklog(ctx, [&] { return EnviaProximaVenda(ctx); }) == 0) EnviarVendasCanceladas(ctx);
+  // One document per call (drain_s 0) has no next sale to read ahead.
+  std::unique_ptr<SalesDrain> drain;
+  if (ctx.options.drain_s > 0) drain = std::make_unique<SalesDrain>();
+  if (DrainBacklog(ctx, [&] { return EnviaProximaVenda(ctx, drain.get()); }) == 0)
+    EnviarVendasCanceladas(ctx);
 }
 
 }  // namespace zv

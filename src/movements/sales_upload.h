@@ -11,11 +11,13 @@ namespace zv {
 
 // EnviarVendasZentrovia: posts the next new sale above the sales cursor and the ones waiting
 // after it, for up to ctx.options.drain_s seconds (jobs/drain.h); when none waits, runs the
-// cancellation upload.
+// cancellation upload. While the platform answers one sale of a drain, the next one is read
+// from the store; it is sent only once the cursor has moved past the one before.
 void EnviarVendasZentrovia(JobContext& ctx);
 
 // The movement document of one sale. The preparing statements run unguarded; the build that
-// follows is guarded by the calling job.
+// follows is guarded by the calling job. Neither touches the platform client: the caller
+// posts to the till the document names (`terminal`).
 void PrepareSaleDocument(JobContext& ctx, int64_t Venda, MovementDocument& Doc);
 void BuildSaleDocument(JobContext& ctx, MovementDocument& Doc);
 

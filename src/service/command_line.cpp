@@ -31,6 +31,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.json = true;
     } else if (name == "NOPROBE") {
       cl.no_probe = true;
+    } else if (name == "DRAIN") {
+      cl.drain = true;
     } else if (name == "MAXCYCLES") {
       char* end = nullptr;
       long n = i + 1 < args.size() ? std::strtol(args[i + 1].c_str(), &end, 10) : 0;
@@ -48,6 +50,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (cl.error.empty() && modes > 1)
     cl.error = "choose one of -INSTALL, -UNINSTALL, -STATUS, -SYNC, -VERSION";
   if (cl.error.empty() && cl.json && !cl.status) cl.error = "-JSON goes with -STATUS";
+  if (cl.error.empty() && cl.drain && !cl.sync) cl.error = "-DRAIN goes with -SYNC";
   return cl;
 }
 

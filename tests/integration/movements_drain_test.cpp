@@ -1,10 +1,12 @@
 // The backlog drain of the uploads, through the service's own cycle, a real store and the
 // fake platform: a backlog goes out in one cycle up to the bound, in order and once; an
 // error or a stop ends it with every cursor on its last verdict; DrainSeconds=0 in the ini
-// gives one document per cycle.
+// gives one document per cycle. While one sale is posted the next is read ahead: what is read
+// ahead goes out only in its turn, and a sale that was not there yet is still found.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -102,6 +104,51 @@ TEST_F(DrainTest, AnErrorInTheMiddleEndsTheCycleWithTheCursorOnTheLastVerdict) {
   EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
   EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001", "6002", "6003", "6003", "6004"}));
   EXPECT_EQ(SalesCursor(), "1004");
+}
+
+// The sale after a good one cannot be built: read ahead, its error stays unsaid until its
+// turn, where it is logged and the sale passed over as on its own.
+TEST_F(DrainTest, ASaleThatCannotBeBuiltIsPassedOverInItsTurnWithItsError) {
+  Sql({"alter table vendas alter column precototal type numeric(18,2)"});
+  AddSales(1001, 3);
+  // An amount beyond what the document's money type holds.
+  Sql({"update vendas set precototal = 9999999999999999.99 where venda = 1002"});
+  ConnectOk();
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  const auto posts = MovementPosts();
+  ASSERT_EQ(posts.size(), 3u);
+  EXPECT_NE(posts[0].body.find(R"("numero":"6001")"), std::string::npos);
+  EXPECT_EQ(posts[1].body, "");
+  EXPECT_NE(posts[2].body.find(R"("numero":"6003")"), std::string::npos);
+  EXPECT_EQ(SalesCursor(), "1003");
+
+  const auto log = LogMessages();
+  auto at = [&](const std::string& prefix) {
+    return std::find_if(log.begin(), log.end(),
+                        [&](const std::string& m) { return m.rfind(prefix, 0) == 0; }) -
+           log.begin();
+  };
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Erro: EConversionError"), 1);
+  EXPECT_LT(at("[Venda= 6001]"), at("Erro: EConversionError"));
+  EXPECT_LT(at("Erro: EConversionError"), at("[Venda= 6002]"));
+  EXPECT_LT(at("[Venda= 6002]"), at("[Venda= 6003]"));
+  EXPECT_LT(at("[Venda= 6003]"), static_cast<std::ptrdiff_t>(log.size()));
+}
+
+// A sale stored while the one before it is posted was not there to be read ahead: the drain
+// reads it in its turn.
+TEST_F(DrainTest, ASaleStoredDuringAPostGoesOutInTheSameDrain) {
+  AddSales(1001, 1);
+  ConnectOk();
+  bool added = false;
+  Service().Context().stop_requested = [&] {
+    if (!added) AddSales(1002, 1);
+    added = true;
+    return false;
+  };
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobDone);
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001", "6002"}));
+  EXPECT_EQ(SalesCursor(), "1002");
 }
 
 TEST_F(DrainTest, AStopRequestIsHonouredBetweenSales) {
