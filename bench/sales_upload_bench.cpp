@@ -809,16 +809,20 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
     // Rounds of the service sending sales, then the minimal client sending the same ones
     // again: the machine is shared, so each figure is the best of the rounds.
     const int64_t per_round = std::max<int64_t>(1, opt.sales / kRounds);
+    // The sales in reach above a cursor.
+    auto pending = [&](int64_t cursor) {
+      const std::string next = zv::movement_sql::kNextSaleStatement;
+      std::string sql = "select count(distinct v.venda)" + next.substr(next.find(" from "));
+      sql.replace(sql.find(":zentrovia_ultvenda"), 19, std::to_string(cursor));
+      sql.replace(sql.find(":datainicio"), 11, "'" + start + "'");
+      return std::stoll(value(sql));
+    };
     for (int round = 0; round < kRounds; ++round) {
       stage = "catch-up";
       const int64_t cursor = std::stoll(value("select zentrovia_ultvenda from padrao"));
       // No more cycles than sales in reach: once they are sent the job goes on to the
       // cancellations, which are not what is measured here.
-      const std::string next = zv::movement_sql::kNextSaleStatement;
-      std::string pending_sql = "select count(distinct v.venda)" + next.substr(next.find(" from "));
-      pending_sql.replace(pending_sql.find(":zentrovia_ultvenda"), 19, std::to_string(cursor));
-      pending_sql.replace(pending_sql.find(":datainicio"), 11, "'" + start + "'");
-      const int64_t sales = std::min<int64_t>(per_round, std::stoll(value(pending_sql)));
+      const int64_t sales = std::min<int64_t>(per_round, pending(cursor));
       if (sales == 0) break;
       platform.ClearRequests();
       const int64_t connections_before = platform.Connections();
@@ -854,7 +858,9 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
     // (-SYNC alone sends one sale per cycle). Every round starts from the same cursor.
     stage = "drain";
     const std::string drain_cursor = value("select zentrovia_ultvenda from padrao");
-    for (int round = 0; round < kRounds; ++round) {
+    // With no sale in reach the cycle would send the cancellations instead.
+    const bool sales_in_reach = pending(std::stoll(drain_cursor)) > 0;
+    for (int round = 0; sales_in_reach && round < kRounds; ++round) {
       zv::sample::ExecuteSql(db, {"update padrao set zentrovia_ultvenda = " + drain_cursor});
       platform.ClearRequests();
       const int64_t connections_before = platform.Connections();
