@@ -151,6 +151,29 @@ TEST_F(DrainTest, ASaleStoredDuringAPostGoesOutInTheSameDrain) {
   EXPECT_EQ(SalesCursor(), "1002");
 }
 
+// The store fails on the next sale while the one before is posted: the sale before still
+// gets its verdict and its cursor, and the failing sale raises in its own turn (once), ending
+// the cycle with the cursor on the last verdict.
+TEST_F(DrainTest, AStoreErrorOnTheNextSaleIsRaisedInItsTurn) {
+  AddSales(1001, 1);
+  // A card sale whose card rows lack a column (only the card rows name it).
+  Sql({test::SaleLine{.venda = 1002, .coo = "6002"}.Sql(),
+       test::TillRow{.venda = 1002, .cartao = "10"}.Sql(),
+       "insert into vendacartao (codigovenda, operacao, movimento, valortotal) values "
+       "(1002, 'CREDITO', 1, 10)",
+       "alter table vendacartao alter column valortotal to valortotal_fora"});
+  ConnectOk();
+  EXPECT_EQ(Service().ZentroviaTimerTimer(), CycleOutcome::JobFailed);
+  EXPECT_EQ(PostedNumbers(), (std::vector<std::string>{"6001"}));
+  EXPECT_EQ(SalesCursor(), "1001");
+  const auto log = LogMessages();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& m) {
+                            return m.find("Field 'valortotal' not found") != std::string::npos;
+                          }),
+            1);
+}
+
 TEST_F(DrainTest, AStopRequestIsHonouredBetweenSales) {
   AddSales(1001, 4);
   ConnectOk();
