@@ -199,13 +199,10 @@ ChildRun RunServiceHere(const fs::path& exe, int64_t cycles, bool drain) {
   if (pid == 0) {
     const std::string out = (exe.parent_path() / "sync.out").string();
     if (!std::freopen(out.c_str(), "a", stdout)) _exit(126);
-    if (drain) {
-      execl(exe.c_str(), exe.c_str(), "-SYNC", "-NOPROBE", "-DRAIN", "-MAXCYCLES", n.c_str(),
-            static_cast<char*>(nullptr));
-    } else {
-      execl(exe.c_str(), exe.c_str(), "-SYNC", "-NOPROBE", "-MAXCYCLES", n.c_str(),
-            static_cast<char*>(nullptr));
-    }
+    std::vector<const char*> argv = {exe.c_str(), "-SYNC", "-NOPROBE"};
+    if (drain) argv.push_back("-DRAIN");
+    argv.insert(argv.end(), {"-MAXCYCLES", n.c_str(), nullptr});
+    execv(exe.c_str(), const_cast<char* const*>(argv.data()));
     _exit(127);
   }
   int status = 0;
@@ -817,6 +814,21 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
       sql.replace(sql.find(":datainicio"), 11, "'" + start + "'");
       return std::stoll(value(sql));
     };
+    // One run of the service: its figures and the sales it posted (the connections it opened
+    // are counted).
+    auto run_service = [&](int64_t cycles, bool drain, std::vector<fake::RecordedRequest>& posts) {
+      platform.ClearRequests();
+      const int64_t connections_before = platform.Connections();
+      const ChildRun child = RunService(exe, cycles, drain);
+      r.connections += platform.Connections() - connections_before;
+      posts.clear();
+      for (const auto& req : platform.Requests())
+        if (req.method == "POST" && req.path.find("/movimientos/lotes") != std::string::npos)
+          posts.push_back(req);
+      if (child.exit_code != 0)
+        throw std::runtime_error("the service exited with " + std::to_string(child.exit_code));
+      return child;
+    };
     for (int round = 0; round < kRounds; ++round) {
       stage = "catch-up";
       const int64_t cursor = std::stoll(value("select zentrovia_ultvenda from padrao"));
@@ -824,16 +836,8 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
       // cancellations, which are not what is measured here.
       const int64_t sales = std::min<int64_t>(per_round, pending(cursor));
       if (sales == 0) break;
-      platform.ClearRequests();
-      const int64_t connections_before = platform.Connections();
-      const ChildRun sync = RunService(exe, sales + 1);
-      r.connections += platform.Connections() - connections_before;
       std::vector<fake::RecordedRequest> posts;
-      for (const auto& req : platform.Requests())
-        if (req.method == "POST" && req.path.find("/movimientos/lotes") != std::string::npos)
-          posts.push_back(req);
-      if (sync.exit_code != 0)
-        throw std::runtime_error("the service exited with " + std::to_string(sync.exit_code));
+      const ChildRun sync = run_service(sales + 1, false, posts);
       if (static_cast<int64_t>(posts.size()) != sales)
         throw std::runtime_error("the service sent " + std::to_string(posts.size()) + " of " +
                                  std::to_string(sales) + " sales");
@@ -862,16 +866,8 @@ Result RunOne(const Options& opt, int days, int64_t target_rows, double rows_per
     const bool sales_in_reach = pending(std::stoll(drain_cursor)) > 0;
     for (int round = 0; sales_in_reach && round < kRounds; ++round) {
       zv::sample::ExecuteSql(db, {"update padrao set zentrovia_ultvenda = " + drain_cursor});
-      platform.ClearRequests();
-      const int64_t connections_before = platform.Connections();
-      const ChildRun drain = RunService(exe, 2, /*drain=*/true);
-      r.connections += platform.Connections() - connections_before;
       std::vector<fake::RecordedRequest> posts;
-      for (const auto& req : platform.Requests())
-        if (req.method == "POST" && req.path.find("/movimientos/lotes") != std::string::npos)
-          posts.push_back(req);
-      if (drain.exit_code != 0)
-        throw std::runtime_error("the service exited with " + std::to_string(drain.exit_code));
+      const ChildRun drain = run_service(2, /*drain=*/true, posts);
       if (posts.empty()) break;  // nothing left in reach
       const auto n = static_cast<double>(posts.size());
       r.drained += static_cast<int64_t>(posts.size());

@@ -50,9 +50,8 @@ namespace {
 // read from the store while the platform answered the one before.
 struct SalesDrain {
   BackgroundCall post;
-  int64_t ahead_after = 0;  // the sale the one read ahead follows
-  int64_t ahead_venda = 0;  // 0: none read ahead
-  std::unique_ptr<MovementDocument> ahead;
+  std::unique_ptr<MovementDocument> ahead;  // none: nothing read ahead
+  int64_t ahead_after = 0;                  // the sale the one read ahead follows
 };
 
 // Reads and builds the sale after `venda` into `drain`, for the next call to send once the
@@ -61,7 +60,6 @@ struct SalesDrain {
 // call reads that sale again in its own turn, where the error is met and reported as
 // always.
 void ReadNextSaleAhead(JobContext& ctx, int64_t venda, SalesDrain& drain) {
-  drain.ahead_venda = 0;
   drain.ahead.reset();
   try {
     ctx.store.Reopen();
@@ -74,9 +72,8 @@ void ReadNextSaleAhead(JobContext& ctx, int64_t venda, SalesDrain& drain) {
     PrepareSaleDocument(ctx, next, *doc);
     if (doc->data_error) return;
     BuildSaleDocument(ctx, *doc);
-    drain.ahead_after = venda;
-    drain.ahead_venda = next;
     drain.ahead = std::move(doc);
+    drain.ahead_after = venda;
   } catch (...) {
     drain.ahead.reset();
     // The connection is made afresh for the cursor update, in case the error left it
@@ -97,9 +94,8 @@ static bool EnviaProximaVenda(JobContext& ctx, SalesDrain* drain) {
   std::unique_ptr<MovementDocument> doc;
   bool passed_over = false;
   if (drain && drain->ahead && drain->ahead_after == ctx.settings.zentrovia_ultvenda) {
-    venda = drain->ahead_venda;
     doc = std::move(drain->ahead);
-    drain->ahead_venda = 0;
+    venda = doc->venda;
   } else {
     if (drain) drain->ahead.reset();
     ctx.store.Reopen();
