@@ -54,6 +54,16 @@ struct SalesDrain {
   int64_t ahead_after = 0;                  // the sale the one read ahead follows
 };
 
+// The lowest sale above `after` waiting to be sent (0: none), on a connection opened afresh;
+// StoreQuery1 rests on its row.
+int64_t OpenNextSale(JobContext& ctx, int64_t after) {
+  ctx.store.Reopen();
+  TStoreQuery& q1 = ctx.store.StoreQuery1();
+  movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda", after,
+                           ctx.settings.zentrovia_datainicio);
+  return q1.FieldByName("venda").AsInteger();
+}
+
 // Reads and builds the sale after `venda` into `drain`, for the next call to send once the
 // cursor rests on `venda`. Reads only: nothing is logged, posted or moved here. A sale that
 // cannot be built, a store error or anything else leaves nothing read ahead, and the next
@@ -62,11 +72,7 @@ struct SalesDrain {
 void ReadNextSaleAhead(JobContext& ctx, int64_t venda, SalesDrain& drain) {
   drain.ahead.reset();
   try {
-    ctx.store.Reopen();
-    TStoreQuery& q1 = ctx.store.StoreQuery1();
-    movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda", venda,
-                             ctx.settings.zentrovia_datainicio);
-    const int64_t next = q1.FieldByName("venda").AsInteger();
+    const int64_t next = OpenNextSale(ctx, venda);
     if (next <= 0) return;
     auto doc = std::make_unique<MovementDocument>();
     PrepareSaleDocument(ctx, next, *doc);
@@ -75,7 +81,6 @@ void ReadNextSaleAhead(JobContext& ctx, int64_t venda, SalesDrain& drain) {
     drain.ahead = std::move(doc);
     drain.ahead_after = venda;
   } catch (...) {
-    drain.ahead.reset();
     // The connection is made afresh for the cursor update, in case the error left it
     // unusable; should that fail too, the update raises the store's error.
     try {
@@ -98,11 +103,7 @@ static bool EnviaProximaVenda(JobContext& ctx, SalesDrain* drain) {
     venda = doc->venda;
   } else {
     if (drain) drain->ahead.reset();
-    ctx.store.Reopen();
-    TStoreQuery& q1 = ctx.store.StoreQuery1();
-    movement::OpenNextRecord(q1, kNextSaleOrdered, "zentrovia_ultvenda",
-                             ctx.settings.zentrovia_ultvenda, ctx.settings.zentrovia_datainicio);
-    venda = q1.FieldByName("venda").AsInteger();
+    venda = OpenNextSale(ctx, ctx.settings.zentrovia_ultvenda);
     if (venda <= 0) return false;
     doc = std::make_unique<MovementDocument>();
     PrepareSaleDocument(ctx, venda, *doc);
